@@ -1,0 +1,55 @@
+#include "mirlet/cli/output.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace mirlet {
+namespace {
+
+// One write for the whole text; the loop only finishes what a signal or a pipe cut short.
+void writeToStandardError(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // nowhere left to report to
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+}  // namespace
+
+void ProcessOutput::emit(std::string_view line) {
+  std::string text(line);
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void ProcessOutput::note(std::string_view text) { writeToStandardError(text); }
+
+void ProcessOutput::end(int status) { endProcess(status); }
+
+void Output::fail(std::string_view reason) {
+  std::string text(reason);
+  text += '\n';
+  note(text);
+  exit(1);
+}
+
+void Output::exit(int status) {
+  end(status);
+  endProcess(status);
+}
+
+void endProcess(int status) {
+  std::fflush(stdout);
+  // Other threads may still be inside the platform's libraries: running static destructors or
+  // atexit handlers under them could crash or hang, so the process ends here and now.
+  std::_Exit(status);
+}
+
+}  // namespace mirlet

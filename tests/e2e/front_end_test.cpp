@@ -1,0 +1,89 @@
+// The command front end, run as a real process: usage, unknown words, the permission answers and
+// the property list.
+
+#include <gtest/gtest.h>
+
+#include "support/harness.hpp"
+
+namespace mirlet::testing {
+namespace {
+
+struct FailureCase {
+  std::vector<std::string> args;
+  std::string reason;
+};
+
+TEST(E2EFrontEnd, FailuresWriteOnlyTheReasonWithStatusOne) {
+  const std::vector<FailureCase> cases = {
+      {{}, "usage: mirlet windows|shot|audio|audioout ...\n"},
+      {{"Check"}, "unknown command Check\n"},
+      {{"check "}, "unknown command check \n"},
+      {{""}, "unknown command \n"},
+      {{"audioOut"}, "unknown command audioOut\n"},
+      {{"windows2"}, "unknown command windows2\n"},
+      {{"shot"}, "usage: mirlet shot <windowID> <out.png>\n"},
+      {{"shot", "42"}, "usage: mirlet shot <windowID> <out.png>\n"},
+      {{"shot", "", "x.png"}, "usage: mirlet shot <windowID> <out.png>\n"},
+      {{"shot", "0x2A", "x.png"}, "usage: mirlet shot <windowID> <out.png>\n"},
+      {{"shot", "4294967296", "x.png"}, "usage: mirlet shot <windowID> <out.png>\n"},
+      {{"audio"}, "usage: mirlet audio <out.m4a>\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const RunResult result = runMirlet(c.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.reason);
+  }
+}
+
+TEST(E2EFrontEnd, PermissionAnswersFollowTheDisplay) {
+  struct Case {
+    std::string command;
+    EnvChanges env;
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {"check", {}, "{\"screen\":true}\n"},
+      {"request", {}, "{\"screen\":true}\n"},
+      {"check", {{"DISPLAY", ":999"}}, "{\"screen\":false}\n"},
+      {"request", {{"DISPLAY", std::nullopt}}, "{\"screen\":false}\n"},
+  };
+  testDisplay();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const RunResult result = runMirlet({c.command, "extra", "words"}, c.env);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, c.line);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(E2EFrontEnd, RepeatedRunsEndCleanlyEveryTime) {
+  for (int i = 0; i < 40; ++i) {
+    const RunResult result = runMirlet({"check"});
+    ASSERT_EQ(result.signal, 0) << "run " << i;
+    ASSERT_EQ(result.status, 0) << "run " << i;
+    ASSERT_EQ(result.out, "{\"screen\":true}\n") << "run " << i;
+    ASSERT_EQ(result.err, "") << "run " << i;
+  }
+}
+
+TEST(E2EFrontEnd, TheExecutableCarriesItsPropertyList) {
+  TempDir dir;
+  const RunResult copy = run({"objcopy", "-O", "binary", "--only-section=.info_plist",
+                              mirletBinary(), dir / "out.plist"});
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  const std::string plist = readFile(dir / "out.plist");
+  EXPECT_EQ(plist, readFile(std::string(MIRLET_SOURCE_DIR) + "/mirlet/Info.plist"));
+  for (const char* expected :
+       {"<key>CFBundleShortVersionString</key>\n\t<string>1.0</string>",
+        "<key>NSMicrophoneUsageDescription</key>\n\t<string>OMR captura el audio de tus reuniones "
+        "para transcribirlas.</string>",
+        "<key>CFBundleName</key>\n\t<string>mirlet</string>", "<key>CFBundleIdentifier</key>"}) {
+    EXPECT_NE(plist.find(expected), std::string::npos) << expected;
+  }
+}
+
+}  // namespace
+}  // namespace mirlet::testing

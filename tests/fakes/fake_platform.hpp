@@ -1,0 +1,155 @@
+#pragma once
+// A Platform of fakes. Every piece starts as a refusing default; a test points the piece it cares
+// about at a fake of its own.
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mirlet/platform/platform.hpp"
+
+namespace mirlet::testing {
+
+class FakeScreenAccess final : public ScreenAccess {
+ public:
+  bool allowed = false;
+  bool grantOnRequest = false;
+  int preflights = 0;
+  int requests = 0;
+  bool preflight() override {
+    ++preflights;
+    return allowed;
+  }
+  bool request() override {
+    ++requests;
+    if (grantOnRequest) allowed = true;
+    return allowed;
+  }
+};
+
+class FakeApplication final : public Application {
+ public:
+  int accessoryCalls = 0;
+  void setAccessoryActivationPolicy() override { ++accessoryCalls; }
+};
+
+// Keeps posted tasks and watchers for the test to run by hand.
+class FakeRunLoop final : public RunLoop {
+ public:
+  std::vector<int> held;
+  std::deque<std::function<void()>> posted;
+  std::vector<std::pair<int, std::function<void()>>> watchers;
+  int runs = 0;
+  void holdSignals(std::initializer_list<int> signals) override {
+    held.insert(held.end(), signals.begin(), signals.end());
+  }
+  void run() override { ++runs; }
+  void post(std::function<void()> task) override { posted.push_back(std::move(task)); }
+  void watchSignal(int signal, std::function<void()> handler) override {
+    watchers.emplace_back(signal, std::move(handler));
+  }
+  // Delivers `signal` to every watcher of it; false when none watches it.
+  bool deliver(int signal) {
+    bool any = false;
+    for (auto& [watched, handler] : watchers) {
+      if (watched == signal) {
+        handler();
+        any = true;
+      }
+    }
+    return any;
+  }
+};
+
+// Runs work at once on the calling thread.
+class InlineExecutor final : public TaskExecutor {
+ public:
+  int tasks = 0;
+  void async(std::function<void()> work) override {
+    ++tasks;
+    work();
+  }
+};
+
+class RefusingCaptureService final : public CaptureService {
+ public:
+  void getShareableContent(bool, bool, Completion<ShareableContent> completion) override {
+    completion(failure("no capture service"));
+  }
+  void captureImage(const ContentFilter&, const StreamConfiguration&,
+                    Completion<Image> completion) override {
+    completion(failure("no capture service"));
+  }
+  std::shared_ptr<CaptureStream> makeStream(const ContentFilter&, const StreamConfiguration&,
+                                            std::shared_ptr<StreamDelegate>) override {
+    return nullptr;
+  }
+};
+
+class RefusingImageOutput final : public ImageOutput {
+ public:
+  bool writePNG(const Image&, const std::string&) override { return false; }
+};
+
+class RefusingAssetWriting final : public AssetWriting {
+ public:
+  Result<std::unique_ptr<AssetWriter>> makeAssetWriter(const std::string&, FileType) override {
+    return failure("no asset writing");
+  }
+};
+
+// Records what was asked of the file system, like a disk that only answers.
+class RecordingFileManager final : public FileManager {
+ public:
+  std::vector<std::string> directories;
+  std::vector<std::string> removed;
+  bool isDirectory(const std::string& path) override {
+    for (const auto& directory : directories)
+      if (directory == path) return true;
+    return false;
+  }
+  void removeItem(const std::string& path) override { removed.push_back(path); }
+};
+
+class RefusingAudioHardware final : public AudioHardware {
+ public:
+  OSStatus getPropertyDataSize(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
+                               const void*, std::uint32_t&) override {
+    return -1;
+  }
+  OSStatus getPropertyData(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
+                           const void*, std::uint32_t&, void*) override {
+    return -1;
+  }
+};
+
+struct FakePlatform {
+  FakeScreenAccess defaultScreenAccess;
+  FakeApplication defaultApplication;
+  FakeRunLoop defaultRunLoop;
+  InlineExecutor defaultExecutor;
+  RefusingCaptureService defaultCaptureService;
+  RefusingImageOutput defaultImageOutput;
+  RefusingAssetWriting defaultAssetWriting;
+  RecordingFileManager defaultFileManager;
+  RefusingAudioHardware defaultAudioHardware;
+
+  ScreenAccess* screenAccess = &defaultScreenAccess;
+  Application* application = &defaultApplication;
+  RunLoop* runLoop = &defaultRunLoop;
+  TaskExecutor* executor = &defaultExecutor;
+  CaptureService* captureService = &defaultCaptureService;
+  ImageOutput* imageOutput = &defaultImageOutput;
+  AssetWriting* assetWriting = &defaultAssetWriting;
+  FileManager* fileManager = &defaultFileManager;
+  AudioHardware* audioHardware = &defaultAudioHardware;
+
+  Platform platform() {
+    return Platform{*screenAccess, *application,  *runLoop,      *executor,     *captureService,
+                    *imageOutput,  *assetWriting, *fileManager, *audioHardware};
+  }
+};
+
+}  // namespace mirlet::testing
