@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "mirlet/cli/json.hpp"
+
+namespace mirlet {
+namespace {
+
+struct Case {
+  std::string input;
+  std::string body;    // as a JSON string body in an assembled line
+  std::string record;  // as a string value in an encoded record
+};
+
+
+TEST(JsonText, EscapesWhatJsonRequiresAndNothingElse) {
+  using namespace std::string_literals;
+  const Case cases[] = {
+      {"plain", "plain", "\"plain\""},
+      {"", "", "\"\""},
+      {"a\"b", "a\\\"b", "\"a\\\"b\""},
+      {"a\\b", "a\\\\b", "\"a\\\\b\""},
+      {"/tmp/x.png", "/tmp/x.png", "\"\\/tmp\\/x.png\""},
+      {"\b\t\n\f\r", "\\b\\t\\n\\f\\r", "\"\\b\\t\\n\\f\\r\""},
+      {"\x01\x1f", "\\u0001\\u001f", "\"\\u0001\\u001f\""},
+      {"\0\0\0\0"s, "\\u0000\\u0000\\u0000\\u0000", "\"\\u0000\\u0000\\u0000\\u0000\""},
+      {"\x0b", "\\u000b", "\"\\u000b\""},
+      {"\x7f ~", "\x7f ~", "\"\x7f ~\""},
+      {"café ünïcödé", "café ünïcödé", "\"café ünïcödé\""},
+      {"日本語 😀", "日本語 😀", "\"日本語 😀\""},
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\""},  // U+10FFFF
+      // Bytes that are not UTF-8 become U+FFFD, one per broken sequence.
+      {"a\xFF" "b", "a\uFFFDb", "\"a\uFFFDb\""},
+      {"\xC3", "\uFFFD", "\"\uFFFD\""},                    // cut short at the end
+      {"\xE6\x97" "x", "\uFFFDx", "\"\uFFFDx\""},          // cut short before ASCII
+      {"\xC0\xAF", "\uFFFD\uFFFD", "\"\uFFFD\uFFFD\""},    // overlong solidus
+      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD", "\"\uFFFD\uFFFD\uFFFD\""},  // a surrogate
+      {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD", "\"\uFFFD\uFFFD\uFFFD\uFFFD\""},
+      {"\x80\"", "\uFFFD\\\"", "\"\uFFFD\\\"\""},         // stray continuation, then a quote
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.input));
+    EXPECT_EQ(jsonStringBody(c.input), c.body);
+    JsonWriter writer;
+    writer.value(std::string_view(c.input));
+    EXPECT_EQ(writer.text(), c.record);
+  }
+}
+
+TEST(JsonText, NumbersReadBackAsTheSameValue) {
+  const double doubles[] = {0.0,     -0.0,    1.0,    640.5,   -12.25, 100.7,   50.2,
+                            1e21,    1e-7,    0.1,    -1920.0, 2.5e-300, 1.7976931348623157e308,
+                            4294967295.0, 123456789.123456789};
+  for (double d : doubles) {
+    JsonWriter writer;
+    writer.value(d);
+    const std::string& t = writer.text();
+    EXPECT_EQ(std::strtod(t.c_str(), nullptr), d) << t;
+    EXPECT_EQ(t.find_first_of(" \n"), std::string::npos) << t;
+    EXPECT_NE(t.front(), '+') << t;
+  }
+  const std::pair<double, std::string> exact[] = {
+      {640.5, "640.5"}, {-12.25, "-12.25"}, {80.0, "80"}, {0.1, "0.1"}, {-1920.0, "-1920"}};
+  for (const auto& [d, t] : exact) {
+    JsonWriter writer;
+    writer.value(d);
+    EXPECT_EQ(writer.text(), t);
+  }
+  const std::pair<std::uint32_t, std::string> ids[] = {
+      {0u, "0"}, {42u, "42"}, {4294967295u, "4294967295"}};
+  for (const auto& [id, t] : ids) {
+    JsonWriter writer;
+    writer.value(id);
+    EXPECT_EQ(writer.text(), t);
+  }
+}
+
+TEST(JsonText, NonFiniteNumbersStayValidJson) {
+  for (double d : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                   std::numeric_limits<double>::quiet_NaN()}) {
+    JsonWriter writer;
+    writer.beginArray().value(d).endArray();
+    EXPECT_EQ(writer.text(), "[null]");
+  }
+}
+
+TEST(JsonText, RecordsAreCompactWithMembersInTheOrderWritten) {
+  JsonWriter writer;
+  writer.beginArray();
+  writer.beginObject().key("id").value(std::uint32_t{7}).key("app").value("a/b").key("x").value(-3.5)
+      .key("ok").value(true).key("no").value(false).endObject();
+  writer.beginObject().key("k/ey").value("").endObject();
+  writer.beginObject().endObject();
+  writer.beginArray().endArray();
+  writer.endArray();
+  EXPECT_EQ(writer.text(),
+            "[{\"id\":7,\"app\":\"a\\/b\",\"x\":-3.5,\"ok\":true,\"no\":false},"
+            "{\"k\\/ey\":\"\"},{},[]]");
+  JsonWriter empty;
+  empty.beginArray().endArray();
+  EXPECT_EQ(empty.text(), "[]");
+}
+
+}  // namespace
+}  // namespace mirlet
