@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that mirlet needs and that are missing; does nothing when all are
+# there. Groups: build (compile), test (the test suite's servers and tools), bench (the tools that
+# the benchmarks compare against).
+#   scripts/install-deps.sh [build] [test] [bench]     (default: build test)
+set -euo pipefail
+
+build=(g++ cmake ninja-build pkg-config binutils
+  libx11-dev libxcomposite-dev libxrandr-dev libxext-dev libxdamage-dev libxfixes-dev
+  libpulse-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libspng-dev)
+test=(libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev
+  xvfb x11-apps x11-utils x11-xserver-utils xterm openbox xdotool
+  pulseaudio pulseaudio-utils ffmpeg sox)
+bench=(hyperfine imagemagick maim wmctrl time)
+
+groups=("$@")
+[[ ${#groups[@]} -gt 0 ]] || groups=(build test)
+wanted=()
+for group in "${groups[@]}"; do
+  case "$group" in
+    build) wanted+=("${build[@]}") ;;
+    test) wanted+=("${test[@]}") ;;
+    bench) wanted+=("${bench[@]}") ;;
+    *) echo "unknown group: $group (build, test or bench)" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
