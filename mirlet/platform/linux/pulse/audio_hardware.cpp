@@ -1,18 +1,14 @@
 #include "mirlet/platform/linux/pulse/audio_hardware.hpp"
 
+#include "mirlet/platform/linux/pulse/device_properties.hpp"
+#include "mirlet/platform/linux/pulse/snapshot_reader.hpp"
+
 namespace mirlet::pulse {
-namespace {
-class StubHardware final : public AudioHardware {
- public:
-  OSStatus getPropertyDataSize(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
-                               const void*, std::uint32_t&) override {
-    return -1;
-  }
-  OSStatus getPropertyData(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
-                           const void*, std::uint32_t&, void*) override {
-    return -1;
-  }
-};
-}  // namespace
-std::unique_ptr<AudioHardware> makeAudioHardware() { return std::make_unique<StubHardware>(); }
+
+// Every command builds the platform, but only the device questions need the server: the
+// snapshot waits for the first of them.
+std::unique_ptr<AudioHardware> makeAudioHardware() {
+  return std::make_unique<SnapshotAudioHardware>([] { return readServerSnapshot(); });
+}
+
 }  // namespace mirlet::pulse
