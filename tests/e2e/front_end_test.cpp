@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "fuzz/json_check.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
@@ -59,13 +62,23 @@ TEST(E2EFrontEnd, PermissionAnswersFollowTheDisplay) {
   }
 }
 
-TEST(E2EFrontEnd, RepeatedRunsEndCleanlyEveryTime) {
-  for (int i = 0; i < 40; ++i) {
-    const RunResult result = runMirlet({"check"});
-    ASSERT_EQ(result.signal, 0) << "run " << i;
-    ASSERT_EQ(result.status, 0) << "run " << i;
-    ASSERT_EQ(result.out, "{\"screen\":true}\n") << "run " << i;
-    ASSERT_EQ(result.err, "") << "run " << i;
+TEST(E2EFrontEnd, EachAnsweringCommandEndsCleanlyRunAfterRun) {
+  for (const std::string command : {"check", "request", "micbusy", "windows", "audioout"}) {
+    SCOPED_TRACE(command);
+    const RunResult first = runMirlet({command});
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_EQ(first.err, "");
+    ASSERT_EQ(std::count(first.out.begin(), first.out.end(), '\n'), 1);
+    ASSERT_EQ(first.out.back(), '\n');
+    fuzz::JsonReader reader(std::string_view(first.out).substr(0, first.out.size() - 1));
+    ASSERT_TRUE(reader.document()) << first.out;
+    for (int i = 0; i < 15; ++i) {
+      const RunResult again = runMirlet({command});
+      ASSERT_EQ(again.signal, 0) << "run " << i;
+      ASSERT_EQ(again.status, 0) << "run " << i;
+      ASSERT_EQ(again.out, first.out) << "run " << i;
+      ASSERT_EQ(again.err, "") << "run " << i;
+    }
   }
 }
 
