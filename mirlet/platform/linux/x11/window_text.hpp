@@ -1,0 +1,34 @@
+#pragma once
+// What a window says about itself: its title and the program it belongs to.
+
+#include <X11/Xlib.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mirlet::x11 {
+
+// The atoms the window texts are read by, fetched in one round trip. An atom that no client has
+// named yet is None: no window can carry it.
+struct TextAtoms {
+  Atom netWmName = None;
+  Atom wmName = None;
+  Atom wmClass = None;
+  Atom netWmPid = None;
+  Atom wmState = None;
+  Atom utf8String = None;
+  static TextAtoms fetch(::Display* display);
+};
+
+// _NET_WM_NAME whatever its type, else WM_NAME converted to UTF-8; nothing when neither is set.
+std::optional<std::string> windowTitle(::Display* display, const TextAtoms& atoms, ::Window window);
+
+// The class part of WM_CLASS, else the command name of the process in _NET_WM_PID.
+std::optional<std::string> applicationName(::Display* display, const TextAtoms& atoms,
+                                           ::Window window);
+
+// Latin-1 text (the STRING type) as UTF-8.
+std::string latin1ToUtf8(std::string_view text);
+
+}  // namespace mirlet::x11
