@@ -1,0 +1,193 @@
+// The X11 capture service against the private Xvfb, with windows this test makes itself, so
+// every property can be set exactly as odd programs set them.
+
+// Google Test first: Xlib defines macros (None, Bool) that clash with its names.
+#include <gtest/gtest.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "mirlet/platform/linux/x11/screen_capture.hpp"
+#include "mirlet/platform/linux/x11/window_text.hpp"
+#include "support/harness.hpp"
+
+namespace mirlet::testing {
+namespace {
+
+// A connection of the test's own; its windows go when it closes.
+class TestClient {
+ public:
+  TestClient() {
+    testDisplay();
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) throw std::runtime_error("no test display");
+  }
+  ~TestClient() { XCloseDisplay(display_); }
+  ::Display* get() const { return display_; }
+
+  ::Window make(int x, int y, unsigned width, unsigned height, unsigned long background = 0,
+                unsigned border = 0, bool overrideRedirect = false, bool map = true) {
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = background;
+    attributes.override_redirect = overrideRedirect;
+    const ::Window window = XCreateWindow(
+        display_, DefaultRootWindow(display_), x, y, width, height, border, CopyFromParent,
+        InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect, &attributes);
+    if (map) XMapWindow(display_, window);
+    XSync(display_, False);
+    return window;
+  }
+  ::Window makeInputOnly(int x, int y) {
+    XSetWindowAttributes attributes{};
+    const ::Window window = XCreateWindow(display_, DefaultRootWindow(display_), x, y, 200, 200,
+                                          0, 0, InputOnly, CopyFromParent, 0, &attributes);
+    XMapWindow(display_, window);
+    XSync(display_, False);
+    return window;
+  }
+  void set(::Window window, const char* name, const char* type, const std::string& bytes) {
+    XChangeProperty(display_, window, XInternAtom(display_, name, False),
+                    XInternAtom(display_, type, False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(bytes.data()),
+                    static_cast<int>(bytes.size()));
+    XSync(display_, False);
+  }
+  void setCardinal(::Window window, const char* name, long value) {
+    XChangeProperty(display_, window, XInternAtom(display_, name, False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&value), 1);
+    XSync(display_, False);
+  }
+
+ private:
+  ::Display* display_;
+};
+
+ShareableContent query(bool onScreenOnly) {
+  auto content = await<ShareableContent>([&](Completion<ShareableContent> done) {
+    x11::getShareableContent(false, onScreenOnly, std::move(done));
+  });
+  if (!content) throw std::runtime_error(content.error().description);
+  return *content;
+}
+
+const Window* find(const ShareableContent& content, ::Window id) {
+  for (const auto& window : content.windows)
+    if (window.windowID == id) return &window;
+  return nullptr;
+}
+
+TEST(BackendX11Content, TitlesInEveryEncodingAndApplicationNames) {
+  TestClient client;
+  struct Case {
+    std::vector<std::pair<const char*, std::pair<const char*, std::string>>> properties;
+    long pid;
+    std::optional<std::string> title;
+    std::optional<std::string> app;
+  };
+  const std::string utf8 = "a/b \"q\"\\\n\xc3\xa9\xe2\x9c\x93";
+  const std::vector<Case> cases = {
+      {{{"_NET_WM_NAME", {"UTF8_STRING", utf8}}, {"WM_NAME", {"STRING", "old"}}}, 0, utf8, {}},
+      // Some programs store _NET_WM_NAME as STRING; it is still taken as it is.
+      {{{"_NET_WM_NAME", {"STRING", "plain"}}}, 0, "plain", {}},
+      {{{"WM_NAME", {"STRING", "caf\xe9"}}}, 0, "caf\xc3\xa9", {}},
+      {{{"WM_NAME", {"COMPOUND_TEXT", "caf\xe9"}}}, 0, "caf\xc3\xa9", {}},
+      {{{"WM_NAME", {"UTF8_STRING", "\xe2\x9c\x93"}}}, 0, "\xe2\x9c\x93", {}},
+      {{{"WM_NAME", {"STRING", ""}}}, 0, "", {}},
+      {{{"WM_CLASS", {"STRING", std::string("inst\0Klass\0", 11)}}}, getpid(), {}, "Klass"},
+      {{}, getpid(), {}, "mirlet_tests"},
+      {{}, 0, {}, {}},
+  };
+  std::vector<::Window> windows;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const ::Window window = client.make(10 + 20 * static_cast<int>(i), 10, 100, 100);
+    for (const auto& [name, value] : cases[i].properties)
+      client.set(window, name, value.first, value.second);
+    if (cases[i].pid != 0) client.setCardinal(window, "_NET_WM_PID", cases[i].pid);
+    windows.push_back(window);
+  }
+  const ShareableContent content = query(true);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Window* window = find(content, windows[i]);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->title, cases[i].title);
+    ASSERT_EQ(window->owningApplication.has_value(), cases[i].app.has_value());
+    if (cases[i].app) {
+      // /proc gives the command name cut to 15 bytes.
+      EXPECT_EQ(window->owningApplication->applicationName, cases[i].app->substr(0, 15));
+    }
+  }
+}
+
+TEST(BackendX11Content, WhichTopLevelsAreListedFrontToBackWithOuterFrames) {
+  TestClient client;
+  const ::Window bottom = client.make(-40, -30, 300, 200, 0, 5);
+  const ::Window hidden = client.make(50, 50, 100, 100, 0, 0, false, false);
+  const ::Window popup = client.make(60, 60, 100, 100, 0, 0, true);
+  const ::Window input = client.makeInputOnly(70, 70);
+  const ::Window top = client.make(100, 120, 80, 80);
+
+  const ShareableContent onScreen = query(true);
+  ASSERT_NE(find(onScreen, bottom), nullptr);
+  ASSERT_NE(find(onScreen, top), nullptr);
+  EXPECT_EQ(find(onScreen, hidden), nullptr);
+  EXPECT_EQ(find(onScreen, popup), nullptr);
+  EXPECT_EQ(find(onScreen, input), nullptr);
+  // The X border is part of the frame; the origin is its outer corner.
+  EXPECT_EQ(find(onScreen, bottom)->frame, (Rect{-40, -30, 310, 210}));
+  EXPECT_EQ(find(onScreen, top)->frame, (Rect{100, 120, 80, 80}));
+  const auto position = [&](::Window w) {
+    return std::find_if(onScreen.windows.begin(), onScreen.windows.end(),
+                        [&](const Window& x) { return x.windowID == w; }) -
+           onScreen.windows.begin();
+  };
+  EXPECT_LT(position(top), position(bottom));  // front first
+  XRaiseWindow(client.get(), bottom);
+  XSync(client.get(), False);
+  const ShareableContent raised = query(true);
+  EXPECT_EQ(raised.windows.front().windowID, bottom);
+
+  const ShareableContent all = query(false);
+  EXPECT_NE(find(all, hidden), nullptr);
+  EXPECT_EQ(find(all, popup), nullptr);
+  EXPECT_EQ(find(all, input), nullptr);
+}
+
+TEST(BackendX11Content, OneDisplayForTheWholeScreenWhateverTheFlags) {
+  for (bool onScreenOnly : {true, false}) {
+    const ShareableContent content = query(onScreenOnly);
+    ASSERT_EQ(content.displays.size(), 1u);
+    EXPECT_EQ(content.displays[0].frame, (Rect{0, 0, 1920, 1080}));
+    EXPECT_EQ(content.displays[0].width, 1920);
+    EXPECT_EQ(content.displays[0].height, 1080);
+  }
+}
+
+TEST(BackendX11Content, NoXServerIsAnErrorNotACrash) {
+  testDisplay();
+  const std::string saved = std::getenv("DISPLAY");
+  ::setenv("DISPLAY", ":999", 1);
+  auto content = await<ShareableContent>(
+      [](Completion<ShareableContent> done) { x11::getShareableContent(false, true, done); });
+  auto picture = await<Image>([](Completion<Image> done) {
+    StreamConfiguration configuration;
+    configuration.width = configuration.height = 10;
+    x11::captureImage(ContentFilter::desktopIndependentWindow({}), configuration, done);
+  });
+  ::setenv("DISPLAY", saved.c_str(), 1);
+  EXPECT_FALSE(content);
+  EXPECT_FALSE(picture);
+  EXPECT_TRUE(x11::displayIsReachable());
+}
+
+TEST(BackendX11Text, Latin1BecomesUtf8) {
+  EXPECT_EQ(x11::latin1ToUtf8("a\xe9\xff\x7f"), "a\xc3\xa9\xc3\xbf\x7f");
+}
+
+}  // namespace
+}  // namespace mirlet::testing
