@@ -4,6 +4,7 @@
 #include <spng.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -71,6 +72,26 @@ TEST(BackendPngOutput, WritesEveryPixelOfFullAndCroppedPictures) {
     ASSERT_TRUE(decoded);
     expectSamePixels(image, *decoded);
   }
+}
+
+TEST(BackendPngOutput, RepeatedRowsAndPixelsCostAlmostNothing) {
+  TempDir dir;
+  auto output = png::makeImageOutput();
+  const Image original = noisy(400, 300);
+  const Image doubled = makeImage(800, 600, [&](std::uint8_t* pixels, std::size_t stride) {
+    for (std::uint32_t y = 0; y < 600; ++y)
+      for (std::uint32_t x = 0; x < 800; ++x)
+        std::memcpy(pixels + y * stride + x * 4, original.row(y / 2) + (x / 2) * 4, 4);
+  });
+  ASSERT_TRUE(output->writePNG(original, dir / "1x.png"));
+  ASSERT_TRUE(output->writePNG(doubled, dir / "2x.png"));
+  const auto decoded = decode(dir / "2x.png");
+  ASSERT_TRUE(decoded);
+  expectSamePixels(doubled, *decoded);
+  // Four times the pixels, but every repeated row and pixel filters to zeros.
+  const double ratio = static_cast<double>(readFile(dir / "2x.png").size()) /
+                       static_cast<double>(readFile(dir / "1x.png").size());
+  EXPECT_LT(ratio, 1.6);
 }
 
 TEST(BackendPngOutput, FailsWhenTheFileCannotBeWrittenWhole) {

@@ -6,10 +6,9 @@
 
 namespace mirlet::png {
 
-// PNG files through libspng: 8-bit RGB, fastest deflate with run-length matching, and per row
-// the better of the Sub and Up filters. A row repeating the one above filters to zeros under Up
-// and a pixel repeating its left neighbour to zeros under Sub, so doubled pictures cost little
-// more than their originals.
+// PNG files through libspng: 8-bit RGB, fastest deflate with run-length matching, the Up filter
+// for a row that repeats the one above (all zeros) and Sub for the others (zeros wherever a pixel
+// repeats its left neighbour), so pictures doubled in size cost little more than their originals.
 std::unique_ptr<ImageOutput> makeImageOutput();
 
 }  // namespace mirlet::png
