@@ -2,14 +2,19 @@
 // Fakes for recording audio: a capture service with one stream the test drives by hand, an asset
 // writer that logs what it is asked, a queue of work the test runs by hand, and audio for them.
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "mirlet/platform/platform.hpp"
+#include "support/harness.hpp"
 
 namespace mirlet::testing {
 
@@ -188,5 +193,93 @@ class ManualExecutor final : public TaskExecutor {
     return true;
   }
 };
+
+// Reading back a recorded file with FFmpeg's own tools.
+
+struct Probe {
+  bool readable = false;
+  std::string codec, profile, brand;
+  int sampleRate = 0;
+  int channels = 0;
+  long bitRate = 0;
+  double duration = -1;  // seconds; -1 when ffprobe names none
+};
+
+inline Probe probeFile(const std::string& path) {
+  const RunResult result =
+      run({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+           "stream=codec_name,profile,sample_rate,channels,bit_rate:format=duration:format_tags="
+           "major_brand",
+           "-of", "default=noprint_wrappers=1", path});
+  Probe probe;
+  probe.readable = result.status == 0 && result.err.empty();
+  std::istringstream lines(result.out);
+  for (std::string line; std::getline(lines, line);) {
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    if (value == "N/A") continue;
+    if (key == "codec_name") probe.codec = value;
+    else if (key == "profile") probe.profile = value;
+    else if (key == "TAG:major_brand") probe.brand = value;
+    else if (key == "sample_rate") probe.sampleRate = std::stoi(value);
+    else if (key == "channels") probe.channels = std::stoi(value);
+    else if (key == "bit_rate") probe.bitRate = std::stol(value);
+    else if (key == "duration") probe.duration = std::stod(value);
+  }
+  return probe;
+}
+
+// The left channel of the decoded file at 48 kHz; empty when it cannot be decoded.
+inline std::vector<float> decodeLeft(const std::string& path) {
+  const RunResult result = run({"ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "2",
+                                "-ar", "48000", "-"},
+                               {}, std::chrono::seconds(60));
+  std::vector<float> left;
+  if (result.status != 0) return left;
+  const std::size_t frames = result.out.size() / (2 * sizeof(float));
+  left.resize(frames);
+  for (std::size_t i = 0; i < frames; ++i)
+    std::memcpy(&left[i], result.out.data() + i * 2 * sizeof(float), sizeof(float));
+  return left;
+}
+
+inline std::vector<float> slice(const std::vector<float>& samples, double fromSeconds,
+                                double toSeconds, int rate = 48000) {
+  const auto from = std::min(samples.size(), static_cast<std::size_t>(fromSeconds * rate));
+  const auto to = std::min(samples.size(), static_cast<std::size_t>(toSeconds * rate));
+  return std::vector<float>(samples.begin() + static_cast<long>(from),
+                            samples.begin() + static_cast<long>(std::max(from, to)));
+}
+
+// The frequency of a steady tone, from its rising zero crossings.
+inline double toneHertz(const std::vector<float>& samples, int rate = 48000) {
+  std::vector<std::size_t> rising;
+  for (std::size_t i = 1; i < samples.size(); ++i)
+    if (samples[i - 1] < 0 && samples[i] >= 0) rising.push_back(i);
+  if (rising.size() < 2) return 0;
+  return static_cast<double>(rising.size() - 1) * rate /
+         static_cast<double>(rising.back() - rising.front());
+}
+
+// Level in dB relative to full scale (a full-scale sine is -3 dB).
+inline double levelDb(const std::vector<float>& samples) {
+  if (samples.empty()) return -200;
+  double sum = 0;
+  for (float s : samples) sum += static_cast<double>(s) * s;
+  return 10 * std::log10(sum / static_cast<double>(samples.size()) + 1e-20);
+}
+
+// Plays a sine of `amplitude` (of full scale) into the sound server's default output, in the
+// background, until the returned process is dropped.
+inline Process playTone(const TempDir& dir, double hertz, double seconds, double amplitude = 0.5) {
+  const std::string wav = dir / ("tone-" + std::to_string(static_cast<int>(hertz)) + ".wav");
+  const RunResult made = run({"sox", "-q", "-n", "-r", "48000", "-c", "2", "-b", "16", wav, "synth",
+                              std::to_string(seconds), "sine", std::to_string(hertz), "vol",
+                              std::to_string(amplitude)});
+  if (made.status != 0) throw std::runtime_error("sox failed: " + made.err);
+  testPulseServer();
+  return Process::start({"paplay", wav});
+}
 
 }  // namespace mirlet::testing
