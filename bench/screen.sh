@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# How `mirlet windows` and `mirlet shot` compare with the tools people use today, on private Xvfb
+# servers of this script's own (the user's display is never touched).
+#
+#   bench/screen.sh [path/to/mirlet] [rounds]
+#
+# Every round runs every command a few times through hyperfine, the commands of one comparison
+# taking turns, so a slow spell of the machine hits all of them alike. Printed: the median time
+# of each command over all rounds, and the ratios against the targets.
+set -euo pipefail
+
+mirlet=$(realpath "${1:-build/mirlet}")
+rounds=${2:-5}
+runs=3
+for tool in Xvfb hyperfine xdotool xwininfo wmctrl openbox import convert display maim xwd ffmpeg xlogo python3; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# start_x VAR OPTIONS...: an Xvfb on a free display number; its name goes into VAR.
+start_x() {
+  local var=$1 fd number
+  shift
+  exec {fd}<> <(:)
+  Xvfb -displayfd "$fd" -nolisten tcp -noreset "$@" >"$work/xvfb-$var.log" 2>&1 &
+  pids+=($!)
+  read -r -t 10 -u "$fd" number || { cat "$work/xvfb-$var.log" >&2; exit 1; }
+  exec {fd}<&-
+  printf -v "$var" ':%s' "$number"
+}
+
+# client TITLE COMMAND...: starts an X client on $DISPLAY and prints its window id once mapped.
+client() {
+  local title=$1
+  shift
+  "$@" >/dev/null 2>&1 &
+  pids+=($!)
+  timeout 20 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1
+}
+
+# bench NAME COMMAND...: one comparison, its rounds interleaved; results in $work/NAME-*.json.
+bench() {
+  local name=$1
+  shift
+  for round in $(seq "$rounds"); do
+    hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/$name-$round.json" "$@" \
+      >"$work/hyperfine.log" 2>&1 || { cat "$work/hyperfine.log" >&2; exit 1; }
+  done
+}
+
+echo "Preparing pictures..."
+convert -size 1280x800 -seed 7 plasma:fractal "$work/photo.png"
+convert -size 1920x1080 -seed 7 plasma:fractal "$work/photo-full.png"
+
+# The main server: 1920x1080 with Composite and RandR, no window manager at first.
+start_x main -screen 0 1920x1080x24 +extension Composite +extension RANDR
+export DISPLAY=$main
+photo=$(client photo display -title photo -geometry +20+20 "$work/photo.png")
+flat=$(client flat xlogo -bw 0 -title flat -geometry 1280x800+600+250)
+for i in 1 2 3 4 5 6; do client "term $i" xterm -T "term $i" -geometry 80x24+$((i * 40))+$((i * 30)) >/dev/null; done
+xdotool windowraise "$photo"
+
+geometry_of() {  # prints WxH+X+Y of a window's inside
+  xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
+    /Width:/{w=$2} /Height:/{h=$2} END{printf "%dx%d %d,%d\n", w, h, x, y}'
+}
+
+shot_bench() {  # shot_bench NAME WINDOW
+  local name=$1 id=$2 size origin
+  read -r size origin < <(geometry_of "$id")
+  bench "$name" \
+    -n mirlet "$mirlet shot $id $work/$name-mirlet.png" \
+    -n import "import -window $id $work/$name-import.png" \
+    -n maim "maim -i $id $work/$name-maim.png" \
+    -n xwd "xwd -silent -id $id | convert xwd:- $work/$name-xwd.png" \
+    -n ffmpeg-2x "ffmpeg -v error -y -f x11grab -video_size $size -i $DISPLAY+$origin -frames:v 1 -vf scale=iw*2:ih*2:flags=neighbor -compression_level 1 $work/$name-ffmpeg.png" \
+    -n import-2x "import -window $id -filter point -resize 200% $work/$name-import2x.png"
+}
+
+echo "Window screenshots (photo-like and flat 1280x800 windows)..."
+shot_bench photo "$photo"
+xdotool windowraise "$flat"
+shot_bench flat "$flat"
+
+echo "Window lists..."
+bench windows-nowm -n mirlet "$mirlet windows" -n xwininfo "xwininfo -root -tree"
+openbox --sm-disable >/dev/null 2>&1 &
+pids+=($!)
+timeout 10 bash -c 'until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; do sleep 0.1; done'
+sleep 1  # openbox reparents the windows that were there before it
+bench windows-wm -n mirlet "$mirlet windows" -n wmctrl "wmctrl -lG"
+
+# Without Composite the window alone cannot be had: `shot` falls back to the whole display
+# (3840x2160) and cuts the window out of it; the window fills the screen.
+echo "Display-crop fallback (3840x2160)..."
+start_x nocomposite -screen 0 1920x1080x24 -extension Composite +extension RANDR
+export DISPLAY=$nocomposite
+full=$(client full display -title full -geometry +0+0 "$work/photo-full.png")
+bench crop \
+  -n mirlet "$mirlet shot $full $work/crop-mirlet.png" \
+  -n ffmpeg-2x "ffmpeg -v error -y -f x11grab -video_size 1920x1080 -i $DISPLAY -frames:v 1 -vf scale=iw*2:ih*2:flags=neighbor -compression_level 1 $work/crop-ffmpeg.png"
+
+python3 - "$work" <<'EOF'
+import glob, json, os, statistics, sys
+work = sys.argv[1]
+
+def medians(name):
+    times = {}
+    for path in glob.glob(f"{work}/{name}-*.json"):
+        for result in json.load(open(path))["results"]:
+            times.setdefault(result["command"], []).extend(result["times"])
+    return {command: statistics.median(t) * 1000 for command, t in times.items()}
+
+def size(path):
+    return os.path.getsize(f"{work}/{path}")
+
+verdicts = []
+def ratio(label, value, target):
+    ok = value <= target
+    verdicts.append(ok)
+    print(f"  {label:<48} {value:5.2f}x  (target <= {target}x) {'ok' if ok else 'MISSED'}")
+
+for name, title in (("photo", "photo-like 1280x800 window"), ("flat", "flat 1280x800 window")):
+    m = medians(name)
+    print(f"\nshot, {title} (median ms):")
+    for command, ms in sorted(m.items(), key=lambda item: item[1]):
+        print(f"  {command:<10} {ms:8.1f}")
+    one = min(m["import"], m["maim"], m["xwd"])
+    two = min(m["ffmpeg-2x"], m["import-2x"])
+    ratio("mirlet / fastest 1x tool", m["mirlet"] / one, 1.0)
+    ratio("mirlet / fastest 2x pipeline", m["mirlet"] / two, 0.5)
+    png = size(f"{name}-mirlet.png") / size(f"{name}-import2x.png")
+    print(f"  PNG size: mirlet {size(f'{name}-mirlet.png')} bytes, ImageMagick 2x "
+          f"{size(f'{name}-import2x.png')} bytes")
+    if name == "photo":
+        ratio("mirlet PNG / ImageMagick 2x PNG (size)", png, 1.25)
+    else:
+        print(f"  {'mirlet PNG / ImageMagick 2x PNG (size)':<48} {png:5.2f}x")
+
+for name, other, label in (("windows-nowm", "xwininfo", "windows, no window manager"),
+                           ("windows-wm", "wmctrl", "windows, openbox")):
+    m = medians(name)
+    print(f"\n{label} (median ms): mirlet {m['mirlet']:.1f}, {other} {m[other]:.1f}")
+    ratio(f"mirlet / {other}", m["mirlet"] / m[other], 1.0)
+
+m = medians("crop")
+print(f"\ndisplay-crop fallback, 3840x2160 (median ms): mirlet {m['mirlet']:.1f}, "
+      f"ffmpeg-2x {m['ffmpeg-2x']:.1f}")
+ratio("mirlet / ffmpeg x11grab 2x", m["mirlet"] / m["ffmpeg-2x"], 0.5)
+print(f"\n{sum(verdicts)} of {len(verdicts)} targets met")
+EOF
