@@ -279,7 +279,8 @@ inline Process playTone(const TempDir& dir, double hertz, double seconds, double
                               std::to_string(amplitude)});
   if (made.status != 0) throw std::runtime_error("sox failed: " + made.err);
   testPulseServer();
-  return Process::start({"paplay", wav});
+  // A short latency keeps a null sink rendering in small blocks, as a real device does.
+  return Process::start({"paplay", "--latency-msec=20", wav});
 }
 
 }  // namespace mirlet::testing

@@ -6,6 +6,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -71,20 +73,29 @@ Result<std::unique_ptr<AacFile>> AacFile::create(const std::string& path,
   file->pending_.assign(static_cast<std::size_t>(settings.channels),
                         std::vector<float>(static_cast<std::size_t>(codec.frame_size)));
 
+  // Whether the file can be made is known now; the file itself comes with the first audio, so a
+  // recording that fails to start leaves nothing behind.
   status = avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE);
   if (status < 0) return failure("cannot create " + path + ": " + errorText(status));
+  avio_closep(&format->pb);
+  (void)::unlink(path.c_str());
   return file;
 }
 
 Result<void> AacFile::begin() {
   if (begun_) return {};
+  int status = format_->pb != nullptr ? 0 : avio_open(&format_->pb, path_.c_str(), AVIO_FLAG_WRITE);
+  if (status < 0) {
+    firstError_ = status;
+    return failure("cannot create " + path_ + ": " + errorText(status));
+  }
   DictionaryOwner options;
   // Fragments from the start, each one flushed as it closes: a killed recording keeps all of
   // them. The header carries no sample table, so it is final as soon as it is written.
   av_dict_set(&options.dictionary, "movflags", "+empty_moov+default_base_moof", 0);
   av_dict_set_int(&options.dictionary, "frag_duration", settings_.fragmentMicroseconds, 0);
   format_->flush_packets = 1;
-  const int status = avformat_write_header(format_.get(), &options.dictionary);
+  status = avformat_write_header(format_.get(), &options.dictionary);
   if (status < 0) {
     firstError_ = status;
     return failure("cannot write the file header: " + errorText(status));
@@ -154,6 +165,10 @@ void AacFile::drainPackets() {
   while (avcodec_receive_packet(codec_.get(), &packet) == 0) {
     av_packet_rescale_ts(&packet, codec_->time_base, stream_->time_base);
     packet.stream_index = stream_->index;
+    if (!begun_) {  // no file to write into: the audio is lost, as the header was
+      av_packet_unref(&packet);
+      continue;
+    }
     // With flush_packets set, every closed fragment reaches the file before this returns.
     const int status = av_write_frame(format_.get(), &packet);
     if (status < 0 && firstError_ == 0) firstError_ = status;

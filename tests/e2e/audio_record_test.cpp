@@ -1,0 +1,185 @@
+// `mirlet audio` as a real process on the private X and sound servers, with a tone playing.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <thread>
+
+#include "fakes/fake_media.hpp"
+#include "support/harness.hpp"
+
+namespace mirlet::testing {
+namespace {
+
+std::string recordingLine(const std::string& jsonPath) {
+  return "{\"ok\":true,\"recording\":\"" + jsonPath + "\"}";
+}
+
+// Whether `pid` holds `signal` back, as the recording does from its first moments on.
+bool holds(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigBlk:", 0) == 0)
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+  }
+  return false;
+}
+
+struct Recording {
+  Process process;
+  std::string line;
+  std::chrono::steady_clock::time_point started;
+};
+
+Recording startRecording(const std::string& path, const EnvChanges& env = {},
+                         const std::string& workdir = "") {
+  testDisplay();
+  testPulseServer();
+  Recording recording{Process::start({mirletBinary(), "audio", path}, env, workdir), "", {}};
+  recording.line = recording.process.waitForLine(std::chrono::seconds(10)).value_or("");
+  recording.started = std::chrono::steady_clock::now();
+  return recording;
+}
+
+TEST(E2EAudio, EitherStopSignalCompletesTheFileAndSaysStopped) {
+  TempDir dir;
+  Process tone = playTone(dir, 440, 60);
+  // An idle null sink starts playing only at its next block, up to two seconds on.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const std::string path = dir / ("tone-" + std::to_string(signal) + ".m4a");
+    Recording recording = startRecording(path);
+    ASSERT_EQ(recording.line, recordingLine(path));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    recording.process.signal(signal);
+    const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                       recording.started).count();
+    const RunResult result = recording.process.wait();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.out, recording.line + "\n") << "standard output must stay silent";
+    EXPECT_EQ(result.err, "stopped\n");
+
+    const Probe probe = probeFile(path);
+    ASSERT_TRUE(probe.readable);
+    EXPECT_EQ(probe.codec, "aac");
+    EXPECT_EQ(probe.brand, "M4A ");
+    EXPECT_EQ(probe.sampleRate, 48000);
+    EXPECT_EQ(probe.channels, 2);
+    EXPECT_NEAR(probe.duration, elapsed, 0.25);
+    const auto left = decodeLeft(path);
+    const auto tail = slice(left, probe.duration - 1.0, probe.duration - 0.1);
+    EXPECT_NEAR(toneHertz(tail), 440, 2);
+    EXPECT_NEAR(levelDb(tail), 20 * std::log10(0.5 / std::sqrt(2)), 1);
+  }
+}
+
+TEST(E2EAudio, TwoQuickSignalsGiveOneStop) {
+  TempDir dir;
+  Recording recording = startRecording(dir / "twice.m4a");
+  ASSERT_EQ(recording.line, recordingLine(dir / "twice.m4a"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  recording.process.signal(SIGINT);
+  recording.process.signal(SIGTERM);
+  recording.process.signal(SIGINT);
+  const RunResult result = recording.process.wait();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "stopped\n");
+  EXPECT_TRUE(probeFile(dir / "twice.m4a").readable);
+}
+
+TEST(E2EAudio, AStopDuringStartUpIsServedAfterTheLine) {
+  TempDir dir;
+  testDisplay();
+  testPulseServer();
+  Process process = Process::start({mirletBinary(), "audio", dir / "early.m4a"});
+  ASSERT_TRUE(eventually([&] { return holds(process.pid(), SIGINT); }, std::chrono::seconds(5)));
+  process.signal(SIGINT);
+  const RunResult result = process.wait();
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, recordingLine(dir / "early.m4a") + "\n");
+  EXPECT_EQ(result.err, "stopped\n");
+  const Probe probe = probeFile(dir / "early.m4a");
+  EXPECT_TRUE(probe.readable);
+  EXPECT_EQ(probe.codec, "aac");
+}
+
+TEST(E2EAudio, AnEarlierFileIsReplacedNotAppendedTo) {
+  TempDir dir;
+  writeFile(dir / "old.m4a", std::string(200000, 'x'));
+  Recording recording = startRecording(dir / "old.m4a");
+  ASSERT_EQ(recording.line, recordingLine(dir / "old.m4a"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  recording.process.signal(SIGTERM);
+  EXPECT_EQ(recording.process.wait().status, 0);
+  const std::string contents = readFile(dir / "old.m4a");
+  EXPECT_EQ(contents.find("xxxx"), std::string::npos);
+  EXPECT_TRUE(probeFile(dir / "old.m4a").readable);
+}
+
+TEST(E2EAudio, ARelativePathIsShownAsGivenAndLandsInTheWorkingFolder) {
+  TempDir dir;
+  ASSERT_EQ(run({"mkdir", dir / "sub"}).status, 0);
+  const std::string path = "sub/a\"b\\c.m4a";
+  Recording recording = startRecording(path, {}, dir.path());
+  EXPECT_EQ(recording.line, recordingLine("sub/a\\\"b\\\\c.m4a"));
+  recording.process.signal(SIGINT);
+  EXPECT_EQ(recording.process.wait().status, 0);
+  EXPECT_TRUE(probeFile(dir / path).readable);
+}
+
+TEST(E2EAudio, RefusalsReportTheirReasonAndLoseNothingTheyShouldKeep) {
+  struct Case {
+    std::string name;
+    std::string path;  // relative to the test's folder
+    EnvChanges env;
+    std::string reasonStart;
+    bool earlierFileKept;
+  };
+  TempDir dir;
+  const std::vector<Case> cases = {
+      {"no X display", "old.m4a", {{"DISPLAY", ":97"}}, "no_display\n", true},
+      {"no sound server", "old.m4a", {{"PULSE_SERVER", "unix:" + dir / "no-such-socket"}},
+       "start_capture_failed: ", false},
+      {"a folder", "folder", {}, "start_capture_failed: ", true},
+      {"an empty path", "", {}, "start_capture_failed: ", true},
+      {"a missing folder", "missing/out.m4a", {}, "start_capture_failed: ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(dir / "old.m4a", "earlier recording");
+    ASSERT_EQ(run({"mkdir", "-p", dir / "folder"}).status, 0);
+    writeFile(dir / "folder/inside.m4a", "kept");
+    testDisplay();
+    testPulseServer();
+    const RunResult result = runMirlet({"audio", c.path}, c.env, std::chrono::seconds(20), dir.path());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind(c.reasonStart, 0), 0u) << result.err;
+    EXPECT_EQ(result.err.back(), '\n');
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+    EXPECT_EQ(fileExists(dir / "old.m4a"), c.earlierFileKept || c.path != "old.m4a")
+        << "a failed start removes the earlier file and leaves no new one";
+    EXPECT_EQ(readFile(dir / "folder/inside.m4a"), "kept");
+  }
+}
+
+TEST(E2EAudio, AKilledRecordingStaysReadable) {
+  TempDir dir;
+  Process tone = playTone(dir, 440, 60);
+  Recording recording = startRecording(dir / "killed.m4a");
+  ASSERT_EQ(recording.line, recordingLine(dir / "killed.m4a"));
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  recording.process.signal(SIGKILL);
+  EXPECT_EQ(recording.process.wait().signal, SIGKILL);
+  const Probe probe = probeFile(dir / "killed.m4a");
+  EXPECT_EQ(probe.codec, "aac");
+  // All but the last second of the four.
+  EXPECT_GE(decodeLeft(dir / "killed.m4a").size(), 3u * 48000 - 4800);
+}
+
+}  // namespace
+}  // namespace mirlet::testing
