@@ -39,7 +39,10 @@ bool micBusy(AudioHardware& hardware) {
   const std::size_t count = size / sizeof(AudioObjectID);
   if (count == 0) return false;
   std::vector<AudioObjectID> identifiers(count, 0);
-  if (hardware.getPropertyData(kAudioObjectSystemObject, devices, 0, nullptr, size,
+  // The capacity is what the list can hold: a size that is no multiple of 4 must not let the
+  // read run past its end.
+  std::uint32_t capacity = static_cast<std::uint32_t>(count * sizeof(AudioObjectID));
+  if (hardware.getPropertyData(kAudioObjectSystemObject, devices, 0, nullptr, capacity,
                                identifiers.data()) != 0)
     return false;
   for (const AudioObjectID device : identifiers) {
