@@ -68,6 +68,7 @@ class TestClient {
 };
 
 ShareableContent query(bool onScreenOnly) {
+  testDisplay();
   auto content = await<ShareableContent>([&](Completion<ShareableContent> done) {
     x11::getShareableContent(false, onScreenOnly, std::move(done));
   });
