@@ -279,8 +279,9 @@ inline Process playTone(const TempDir& dir, double hertz, double seconds, double
                               std::to_string(amplitude)});
   if (made.status != 0) throw std::runtime_error("sox failed: " + made.err);
   testPulseServer();
-  // A short latency keeps a null sink rendering in small blocks, as a real device does.
-  return Process::start({"paplay", "--latency-msec=20", wav});
+  // A short latency keeps a null sink rendering in small blocks, as a real device does; enough of
+  // it that a busy machine does not break the tone.
+  return Process::start({"paplay", "--latency-msec=100", wav});
 }
 
 }  // namespace mirlet::testing

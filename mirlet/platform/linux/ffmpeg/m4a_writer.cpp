@@ -1,5 +1,7 @@
 #include "mirlet/platform/linux/ffmpeg/m4a_writer.hpp"
 
+#include <pthread.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -68,6 +70,8 @@ class M4aInput final : public AssetWriterInput {
 // The writer's thread: header, then every queued buffer at its place on the timeline, then the
 // end of the file and the completion.
 void writeFile(std::shared_ptr<Shared> shared, std::unique_ptr<AacFile> file) {
+  // Started from the capture's thread, whose name it would otherwise carry.
+  pthread_setname_np(pthread_self(), "mirlet.m4a");
   (void)file->begin();  // a failed header leaves nothing worth writing; the end still completes
   std::optional<SampleTimeline> timeline;
   for (;;) {

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Records what a private sound server plays with `mirlet audio`, with `ffmpeg -f pulse` and with
+# `parec | ffmpeg`, all in one run, and prints their cost, their timing and the fidelity of
+# mirlet's file, with ratios against ffmpeg.
+#
+#   bench/audio.sh [path/to/mirlet]        DURATION=60 seconds per recording by default
+#
+# Needs: Xvfb, pulseaudio, pulseaudio-utils, ffmpeg, sox, python3.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+mirlet=$(realpath "${1:-$root/build/mirlet}")
+duration=${DURATION:-60}
+work=$(mktemp -d)
+services="$work/services"
+trap '"$root/scripts/test-services.sh" stop "$services" >/dev/null 2>&1 || true; kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+
+"$root/scripts/test-services.sh" start "$services" >/dev/null
+export DISPLAY=$(cat "$services/display")
+export PULSE_SERVER=$(cat "$services/pulse-server")
+export PULSE_CLIENTCONFIG="$services/client.conf"
+tick=$(getconf CLK_TCK)
+
+now() { date +%s.%N; }
+cpu_seconds() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
+peak_kib() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
+duration_of() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"; }
+
+# A long steady tone at half scale. Its player keeps a buffer that rides out busy cores, so the
+# source itself never breaks; the capture still runs at its own short fragments.
+sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth $((duration * 3 + 120)) sine 440 vol 0.5
+paplay --latency-msec=200 "$work/tone.wav" &
+sleep 2.5
+
+# One recording of `duration` seconds by the command in "$@" (its output file is its last word);
+# sets cpu, peak, stop_ms, wall, file_duration.
+record() {
+  local out=${!#} start stop_sent ended pids
+  rm -f "$out"
+  start=$(now)
+  "$@" >"$work/line" 2>"$work/err" &
+  local pid=$!
+  sleep "$duration"
+  pids="$pid $(pgrep -P "$pid" || true)"
+  cpu=0; peak=0
+  for p in $pids; do
+    cpu=$(echo "$cpu + $(cpu_seconds "$p")" | bc -l)
+    peak=$(( peak + $(peak_kib "$p" || echo 0) ))
+  done
+  stop_sent=$(now)
+  kill -INT -- "-$pid" 2>/dev/null || kill -INT "$pid"
+  wait "$pid" || true
+  ended=$(now)
+  stop_ms=$(echo "($ended - $stop_sent) * 1000" | bc -l)
+  wall=$(echo "$stop_sent - $start" | bc -l)
+  file_duration=$(duration_of "$out")
+}
+
+report() {
+  printf '%-18s cpu %6.3f s/min   peak %7.1f MiB   SIGINT->exit %6.1f ms   wall-file %6.3f s\n' \
+    "$1" "$(echo "$cpu * 60 / $duration" | bc -l)" "$(echo "$peak / 1024" | bc -l)" "$stop_ms" \
+    "$(echo "$wall - $file_duration" | bc -l)"
+}
+
+# mirlet, with the time to its line and to the first audio in its file.
+rm -f "$work/mirlet.m4a"
+start=$(now)
+"$mirlet" audio "$work/mirlet.m4a" >"$work/line" 2>"$work/err" &
+pid=$!
+line_at=""; first_at=""
+while [[ -z "$first_at" ]]; do
+  [[ -z "$line_at" && -s "$work/line" ]] && line_at=$(now)
+  [[ -s "$work/mirlet.m4a" ]] && first_at=$(now)
+  sleep 0.005
+done
+[[ -z "$line_at" ]] && line_at=$first_at
+sleep "$duration"
+cpu=$(cpu_seconds "$pid"); peak=$(peak_kib "$pid")
+stop_sent=$(now); kill -INT "$pid"; wait "$pid"; ended=$(now)
+stop_ms=$(echo "($ended - $stop_sent) * 1000" | bc -l)
+wall=$(echo "$stop_sent - $start" | bc -l)
+file_duration=$(duration_of "$work/mirlet.m4a")
+m_cpu=$cpu; m_peak=$peak
+report mirlet
+printf '%-18s line after %.0f ms, first audio in the file after %.0f ms, file vs first-audio-to-stop %+.0f ms\n' \
+  mirlet "$(echo "($line_at - $start) * 1000" | bc -l)" "$(echo "($first_at - $start) * 1000" | bc -l)" \
+  "$(echo "($file_duration - ($stop_sent - $first_at)) * 1000" | bc -l)"
+
+record ffmpeg -nostdin -loglevel error -f pulse -i speakers.monitor -c:a aac -b:a 128k -ar 48000 -ac 2 \
+  -y "$work/ffmpeg.m4a"
+f_cpu=$cpu; f_peak=$peak
+report "ffmpeg -f pulse"
+
+# The pipeline's shell is left out of the sums; SIGINT goes to the whole process group.
+record setsid sh -c "parec -d speakers.monitor --format=s16le --rate=48000 --channels=2 | \
+  ffmpeg -nostdin -loglevel error -f s16le -ar 48000 -ac 2 -i - -c:a aac -b:a 128k -y $work/parec.m4a" \
+  "$work/parec.m4a"
+report "parec | ffmpeg"
+
+printf '\nratios against ffmpeg -f pulse: cpu %.2fx (target <= 0.5x), peak memory %.2fx (target <= 0.4x)\n' \
+  "$(echo "$m_cpu / $f_cpu" | bc -l)" "$(echo "$m_peak / $f_peak" | bc -l)"
+
+# Fidelity of mirlet's file, and a recording under load on every core checked sample by sample.
+analyse() {
+  ffmpeg -v error -i "$1" -af "pan=mono|c0=c0" -f f32le -ar 48000 - | python3 -c '
+import sys, array, math
+s = array.array("f"); s.frombytes(sys.stdin.buffer.read())
+a = s[int(3 * 48000):len(s) - 48000]
+up = [i for i in range(1, len(a)) if a[i-1] < 0 <= a[i]]
+hz = (len(up) - 1) * 48000 / (up[-1] - up[0])
+db = 10 * math.log10(sum(x * x for x in a) / len(a))
+# A 440 Hz sine at half scale moves at most 0.029 per sample; a jump far beyond that is a break.
+jumps = sum(1 for i in range(1, len(a)) if abs(a[i] - a[i-1]) > 0.08)
+print("tone %.2f Hz (440 +- 2), level %.2f dBFS (expected -9.03 +- 1), discontinuities %d" % (hz, db, jumps))'
+}
+printf '%-18s ' "mirlet fidelity"; analyse "$work/mirlet.m4a"
+load=(); for _ in $(seq "$(nproc)"); do (while :; do :; done) & load+=($!); done
+"$mirlet" audio "$work/loaded.m4a" >/dev/null 2>&1 &
+pid=$!; sleep "$duration"; kill -INT "$pid"; wait "$pid"
+kill "${load[@]}"
+printf '%-18s ' "mirlet, cores busy"; analyse "$work/loaded.m4a"
+
+# Crash survival: killed after `duration` seconds.
+"$mirlet" audio "$work/killed.m4a" >/dev/null 2>&1 &
+pid=$!; sleep "$duration"; kill -KILL "$pid"; wait "$pid" || true
+printf '%-18s killed after %s s, ffprobe reads %.2f s\n' "mirlet SIGKILL" "$duration" \
+  "$(duration_of "$work/killed.m4a")"
