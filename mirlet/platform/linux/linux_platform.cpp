@@ -1,11 +1,9 @@
 #include "mirlet/platform/linux/linux_platform.hpp"
 
-#include "mirlet/platform/linux/ffmpeg/asset_writing.hpp"
+#include "mirlet/platform/linux/loadable/loaded_services.hpp"
 #include "mirlet/platform/linux/png/png_output.hpp"
 #include "mirlet/platform/linux/posix/file_manager.hpp"
 #include "mirlet/platform/linux/posix/run_loop.hpp"
-#include "mirlet/platform/linux/pulse/audio_hardware.hpp"
-#include "mirlet/platform/linux/pulse/system_audio_stream.hpp"
 #include "mirlet/platform/linux/x11/screen_capture.hpp"
 
 namespace mirlet {
@@ -39,7 +37,7 @@ class LinuxCaptureService final : public CaptureService {
   std::shared_ptr<CaptureStream> makeStream(const ContentFilter&,
                                             const StreamConfiguration& configuration,
                                             std::shared_ptr<StreamDelegate> delegate) override {
-    return pulse::makeSystemAudioStream(configuration, std::move(delegate));
+    return loadable::makeLoadedSystemAudioStream(configuration, std::move(delegate));
   }
 };
 
@@ -52,9 +50,9 @@ struct LinuxPlatform::Parts {
   std::unique_ptr<TaskExecutor> executor = posix::makeThreadExecutor();
   LinuxCaptureService captureService;
   std::unique_ptr<ImageOutput> imageOutput = png::makeImageOutput();
-  std::unique_ptr<AssetWriting> assetWriting = ffmpeg::makeAssetWriting();
+  std::unique_ptr<AssetWriting> assetWriting = loadable::makeLoadedAssetWriting();
   std::unique_ptr<FileManager> fileManager = posix::makeFileManager();
-  std::unique_ptr<AudioHardware> audioHardware = pulse::makeAudioHardware();
+  std::unique_ptr<AudioHardware> audioHardware = loadable::makeLoadedAudioHardware();
 };
 
 LinuxPlatform::LinuxPlatform()

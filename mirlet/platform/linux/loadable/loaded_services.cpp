@@ -1,0 +1,98 @@
+#include "mirlet/platform/linux/loadable/loaded_services.hpp"
+
+#include <mutex>
+
+#include "mirlet/platform/linux/loadable/module_loader.hpp"
+#include "mirlet/platform/linux/loadable/modules.hpp"
+
+namespace mirlet::loadable {
+namespace {
+
+const Result<const FfmpegModule*>& ffmpegModule() {
+  static const auto module = loadModule<FfmpegModule>(kFfmpegModuleFile, kFfmpegModuleEntry);
+  return module;
+}
+
+const Result<const PulseModule*>& pulseModule() {
+  static const auto module = loadModule<PulseModule>(kPulseModuleFile, kPulseModuleEntry);
+  return module;
+}
+
+class LoadedAssetWriting final : public AssetWriting {
+ public:
+  Result<std::unique_ptr<AssetWriter>> makeAssetWriter(const std::string& path,
+                                                       FileType type) override {
+    std::call_once(made_, [this] {
+      if (const auto& module = ffmpegModule()) writing_ = (*module)->makeAssetWriting();
+    });
+    if (!writing_) return std::unexpected(ffmpegModule().error());
+    return writing_->makeAssetWriter(path, type);
+  }
+
+ private:
+  std::once_flag made_;
+  std::unique_ptr<AssetWriting> writing_;
+};
+
+class LoadedAudioHardware final : public AudioHardware {
+ public:
+  OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                               std::uint32_t qualifierSize, const void* qualifier,
+                               std::uint32_t& dataSize) override {
+    AudioHardware* hardware = loaded();
+    if (hardware == nullptr) return kModuleMissing;
+    return hardware->getPropertyDataSize(object, address, qualifierSize, qualifier, dataSize);
+  }
+  OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                           std::uint32_t qualifierSize, const void* qualifier,
+                           std::uint32_t& dataSize, void* data) override {
+    AudioHardware* hardware = loaded();
+    if (hardware == nullptr) return kModuleMissing;
+    return hardware->getPropertyData(object, address, qualifierSize, qualifier, dataSize, data);
+  }
+
+ private:
+  static constexpr OSStatus kModuleMissing = fourCharCode("!mod");
+  AudioHardware* loaded() {
+    std::call_once(made_, [this] {
+      if (const auto& module = pulseModule()) hardware_ = (*module)->makeAudioHardware();
+    });
+    return hardware_.get();
+  }
+  std::once_flag made_;
+  std::unique_ptr<AudioHardware> hardware_;
+};
+
+// Stands in for a stream whose module could not be loaded.
+class UnavailableStream final : public CaptureStream {
+ public:
+  explicit UnavailableStream(Error error) : error_(std::move(error)) {}
+  Result<void> addStreamOutput(std::shared_ptr<StreamOutput>, StreamOutputType,
+                               const std::string&) override {
+    return std::unexpected(error_);
+  }
+  void startCapture(Completion<void> completion) override { completion(std::unexpected(error_)); }
+  void stopCapture(Completion<void> completion) override { completion({}); }
+
+ private:
+  Error error_;
+};
+
+}  // namespace
+
+std::unique_ptr<AssetWriting> makeLoadedAssetWriting() {
+  return std::make_unique<LoadedAssetWriting>();
+}
+
+std::unique_ptr<AudioHardware> makeLoadedAudioHardware() {
+  return std::make_unique<LoadedAudioHardware>();
+}
+
+std::shared_ptr<CaptureStream> makeLoadedSystemAudioStream(
+    const StreamConfiguration& configuration, std::shared_ptr<StreamDelegate> delegate) {
+  const auto& module = pulseModule();
+  if (!module) return std::make_shared<UnavailableStream>(module.error());
+  return (*module)->makeSystemAudioStream(configuration, std::move(delegate));
+}
+
+}  // namespace mirlet::loadable
