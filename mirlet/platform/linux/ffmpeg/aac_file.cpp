@@ -51,7 +51,11 @@ Result<std::unique_ptr<AacFile>> AacFile::create(const std::string& path,
   codec.time_base = AVRational{1, settings.sampleRate};
   // MP4 keeps the decoder configuration in the sample description, not in the stream.
   codec.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  status = avcodec_open2(&codec, encoder, nullptr);
+  // The fast coder spends half the CPU time of the default search at the same bit rate; for a
+  // recorder that runs through whole meetings that matters more than the last bit of quality.
+  DictionaryOwner encoderOptions;
+  av_dict_set(&encoderOptions.dictionary, "aac_coder", "fast", 0);
+  status = avcodec_open2(&codec, encoder, &encoderOptions.dictionary);
   if (status < 0) return failure("cannot open the AAC encoder: " + errorText(status));
 
   file->stream_ = avformat_new_stream(format, nullptr);
