@@ -21,11 +21,16 @@ struct AudioOut {
 std::string encode(const AudioOut& record) {
   JsonWriter json;
   json.beginObject()
-      .key("ok").value(record.ok)
-      .key("isSpeaker").value(record.isSpeaker)
-      .key("transport").value(record.transport)
-      .key("name").value(record.name)
-      .key("headphones").value(record.headphones)
+      .key("ok")
+      .value(record.ok)
+      .key("isSpeaker")
+      .value(record.isSpeaker)
+      .key("transport")
+      .value(record.transport)
+      .key("name")
+      .value(record.name)
+      .key("headphones")
+      .value(record.headphones)
       .endObject();
   return json.text();
 }
@@ -86,17 +91,19 @@ void audioOut(AudioHardware& hardware, Output& out) {
   }
   // A failed read leaves the preset 0, which is reported as it stands.
   std::uint32_t transport = 0;
-  readCode(hardware, *device, address(kAudioDevicePropertyTransportType, kAudioObjectPropertyScopeGlobal),
-           transport);
+  readCode(hardware, *device,
+           address(kAudioDevicePropertyTransportType, kAudioObjectPropertyScopeGlobal), transport);
   const std::string name = readName(hardware, *device);
   std::uint32_t dataSource = 0;
   bool headphones =
       readCode(hardware, *device,
-               address(kAudioDevicePropertyDataSource, kAudioObjectPropertyScopeOutput), dataSource) &&
+               address(kAudioDevicePropertyDataSource, kAudioObjectPropertyScopeOutput),
+               dataSource) &&
       dataSource == fourCharCode("hdpn");
   if (!headphones) headphones = nameSaysHeadphones(name);
 
-  const AudioOut record{true, isSpeaker(transport, headphones), fourCC(transport), name, headphones};
+  const AudioOut record{true, isSpeaker(transport, headphones), fourCC(transport), name,
+                        headphones};
   out.emit(encode(record));
   out.exit(0);
 }

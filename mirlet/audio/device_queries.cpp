@@ -79,7 +79,8 @@ std::optional<AudioObjectID> defaultOutputDevice(AudioHardware& hardware) {
       address(kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal);
   AudioObjectID device = 0;
   std::uint32_t capacity = sizeof device;
-  if (hardware.getPropertyData(kAudioObjectSystemObject, output, 0, nullptr, capacity, &device) != 0)
+  if (hardware.getPropertyData(kAudioObjectSystemObject, output, 0, nullptr, capacity, &device) !=
+      0)
     return std::nullopt;
   return device;
 }

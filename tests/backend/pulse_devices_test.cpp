@@ -98,26 +98,32 @@ TEST(BackendPulseDevices, HardwareAnswersFromTheServer) {
   std::uint32_t capacity = sizeof output;
   const AudioObjectPropertyAddress dOut{kAudioHardwarePropertyDefaultOutputDevice,
                                         kAudioObjectPropertyScopeGlobal, 0};
-  ASSERT_EQ(hardware->getPropertyData(kAudioObjectSystemObject, dOut, 0, nullptr, capacity, &output), 0);
+  ASSERT_EQ(
+      hardware->getPropertyData(kAudioObjectSystemObject, dOut, 0, nullptr, capacity, &output), 0);
   EXPECT_EQ(output, deviceIdentifier(DeviceKind::sink, named(snapshot->sinks, "speakers")->index));
 
   AudioStringRef name = nullptr;
   capacity = sizeof name;
-  const AudioObjectPropertyAddress lnam{kAudioObjectPropertyName, kAudioObjectPropertyScopeGlobal, 0};
+  const AudioObjectPropertyAddress lnam{kAudioObjectPropertyName, kAudioObjectPropertyScopeGlobal,
+                                        0};
   ASSERT_EQ(hardware->getPropertyData(output, lnam, 0, nullptr, capacity, &name), 0);
   const std::unique_ptr<std::string> owned(name);
   EXPECT_EQ(*owned, "Speakers");
 
   // Every sink and every source but the monitors, in that order.
   std::vector<AudioObjectID> expected;
-  for (const auto& sink : snapshot->sinks) expected.push_back(*deviceIdentifier(DeviceKind::sink, sink.index));
+  for (const auto& sink : snapshot->sinks)
+    expected.push_back(*deviceIdentifier(DeviceKind::sink, sink.index));
   for (const auto& source : snapshot->sources)
     if (!source.monitor) expected.push_back(*deviceIdentifier(DeviceKind::source, source.index));
-  const AudioObjectPropertyAddress devices{kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal, 0};
+  const AudioObjectPropertyAddress devices{kAudioHardwarePropertyDevices,
+                                           kAudioObjectPropertyScopeGlobal, 0};
   std::uint32_t size = 0;
   ASSERT_EQ(hardware->getPropertyDataSize(kAudioObjectSystemObject, devices, 0, nullptr, size), 0);
   std::vector<AudioObjectID> listed(size / sizeof(AudioObjectID));
-  ASSERT_EQ(hardware->getPropertyData(kAudioObjectSystemObject, devices, 0, nullptr, size, listed.data()), 0);
+  ASSERT_EQ(
+      hardware->getPropertyData(kAudioObjectSystemObject, devices, 0, nullptr, size, listed.data()),
+      0);
   EXPECT_EQ(listed, expected);
 }
 

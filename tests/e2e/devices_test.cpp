@@ -133,7 +133,8 @@ TEST(E2EDevices, AudioOutFollowsTheDefaultSinksProperties) {
        R"({"ok":true,"isSpeaker":false,"transport":"usb","name":"USB Headset","headphones":true})"},
       {"mirlet_builtin", "device.bus=pci device.description='Built-in Speakers'",
        R"({"ok":true,"isSpeaker":true,"transport":"bltn","name":"Built-in Speakers","headphones":false})"},
-      {"mirlet_jack", "device.bus=pci device.description='Built-in Output' device.form_factor=headphone",
+      {"mirlet_jack",
+       "device.bus=pci device.description='Built-in Output' device.form_factor=headphone",
        R"({"ok":true,"isSpeaker":false,"transport":"bltn","name":"Built-in Output","headphones":true})"},
       {"mirlet_bt", "device.bus=bluetooth device.description='My AirPods'",
        R"({"ok":true,"isSpeaker":false,"transport":"blue","name":"My AirPods","headphones":true})"},
@@ -168,8 +169,8 @@ TEST(E2EDevices, WithoutAnAnsweringServerBothCommandsGiveTheirPlainAnswers) {
   ASSERT_TRUE(silent.ok());
   const std::string servers[] = {"unix:" + (dir / "missing.sock"), "unix:" + (dir / "silent.sock")};
   for (const auto& server : servers) {
-    for (const auto& [command, line] : {std::pair{"micbusy", "{\"busy\":false}\n"},
-                                        std::pair{"audioout", "{\"ok\":false}\n"}}) {
+    for (const auto& [command, line] :
+         {std::pair{"micbusy", "{\"busy\":false}\n"}, std::pair{"audioout", "{\"ok\":false}\n"}}) {
       SCOPED_TRACE(server + " " + command);
       const auto start = Clock::now();
       const RunResult result = runMirlet({command}, {{"PULSE_SERVER", server}}, 10s);

@@ -22,11 +22,11 @@ class FakeAudioHardware final : public AudioHardware {
   static constexpr OSStatus kFailure = static_cast<OSStatus>(fourCharCode("who?"));
 
   struct Property {
-    std::vector<std::byte> bytes{};          // what a read copies out, up to the capacity
-    std::optional<std::uint32_t> size{};     // the size query's answer; bytes.size() when absent
+    std::vector<std::byte> bytes{};       // what a read copies out, up to the capacity
+    std::optional<std::uint32_t> size{};  // the size query's answer; bytes.size() when absent
     OSStatus sizeStatus = 0;
     OSStatus dataStatus = 0;
-    std::optional<std::string> name{};       // a name: a read hands out a new string instead
+    std::optional<std::string> name{};  // a name: a read hands out a new string instead
   };
   struct Query {
     bool sizeOnly;

@@ -19,7 +19,8 @@ DeviceSnapshot sink(std::string bus, std::string deviceClass = "", std::string n
   return device;
 }
 
-DeviceSnapshot withPort(DeviceSnapshot device, std::string port, PortType type = PortType::unknown) {
+DeviceSnapshot withPort(DeviceSnapshot device, std::string port,
+                        PortType type = PortType::unknown) {
   device.activePort = PortSnapshot{std::move(port), type};
   return device;
 }
@@ -91,7 +92,8 @@ TEST(DeviceMapping, DataSourceComesFromThePortThenTheFormFactor) {
     std::optional<std::string> dataSource;
   };
   const std::vector<Case> cases = {
-      {"headphones port type", withPort(sink("pci"), "analog-output", PortType::headphones), "hdpn"},
+      {"headphones port type", withPort(sink("pci"), "analog-output", PortType::headphones),
+       "hdpn"},
       {"headphones in the port name", withPort(sink("pci"), "analog-output-headphones"), "hdpn"},
       {"headset port", withPort(sink("bluetooth"), "headset-output", PortType::headset), "hdpn"},
       {"hands-free port", withPort(sink("bluetooth"), "handsfree-output", PortType::handsfree),

@@ -56,8 +56,12 @@ ServerSnapshot desk() {
   return snapshot;
 }
 
-AudioObjectID sinkID(std::uint32_t index) { return *deviceIdentifier(DeviceKind::sink, index); }
-AudioObjectID sourceID(std::uint32_t index) { return *deviceIdentifier(DeviceKind::source, index); }
+AudioObjectID sinkID(std::uint32_t index) {
+  return *deviceIdentifier(DeviceKind::sink, index);
+}
+AudioObjectID sourceID(std::uint32_t index) {
+  return *deviceIdentifier(DeviceKind::source, index);
+}
 
 struct Layer {
   int takes = 0;
@@ -108,7 +112,8 @@ TEST(DeviceProperties, ListsSinksThenSourcesThatAreNotMonitors) {
 
 TEST(DeviceProperties, StreamConfigurationHasABufferOnlyForSources) {
   Layer layer(desk());
-  const auto configuration = at(kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeInput);
+  const auto configuration =
+      at(kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeInput);
   struct Case {
     AudioObjectID device;
     std::uint32_t buffers;
@@ -151,8 +156,8 @@ TEST(DeviceProperties, AnswersEachAddressOfADevice) {
   EXPECT_EQ(layer.code(sinkID(0), at(kAudioDevicePropertyTransportType)), fourCharCode("virt"));
   const auto dataSource = at(kAudioDevicePropertyDataSource, kAudioObjectPropertyScopeOutput);
   EXPECT_EQ(layer.code(sinkID(4), dataSource), fourCharCode("hdpn"));
-  EXPECT_FALSE(layer.code(sinkID(0), dataSource).has_value());   // no port, no form factor
-  EXPECT_FALSE(layer.code(sourceID(1), dataSource).has_value()); // a source plays nothing
+  EXPECT_FALSE(layer.code(sinkID(0), dataSource).has_value());    // no port, no form factor
+  EXPECT_FALSE(layer.code(sourceID(1), dataSource).has_value());  // a source plays nothing
 
   AudioStringRef name = nullptr;
   std::uint32_t capacity = sizeof name;
@@ -178,7 +183,10 @@ TEST(DeviceProperties, RefusesWhatItDoesNotHave) {
       {"an unknown object", 999, at(kAudioDevicePropertyTransportType), 4},
       {"object 0", 0, at(kAudioDevicePropertyTransportType), 4},
       {"an unknown selector", sinkID(0), at(fourCharCode("abcd")), 4},
-      {"another element", sinkID(0), {kAudioDevicePropertyTransportType, kAudioObjectPropertyScopeGlobal, 1}, 4},
+      {"another element",
+       sinkID(0),
+       {kAudioDevicePropertyTransportType, kAudioObjectPropertyScopeGlobal, 1},
+       4},
       {"the input configuration in the output scope", sourceID(1),
        at(kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeOutput), 64},
       {"the data source in the input scope", sinkID(4),
@@ -200,8 +208,8 @@ TEST(DeviceProperties, NoDefaultOutputWithoutADefaultSinkThatExists) {
     ServerSnapshot snapshot = desk();
     snapshot.defaultSinkName = name;
     Layer layer(snapshot);
-    EXPECT_FALSE(
-        layer.code(kAudioObjectSystemObject, at(kAudioHardwarePropertyDefaultOutputDevice)).has_value())
+    EXPECT_FALSE(layer.code(kAudioObjectSystemObject, at(kAudioHardwarePropertyDefaultOutputDevice))
+                     .has_value())
         << name;
   }
 }

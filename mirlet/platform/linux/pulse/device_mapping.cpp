@@ -55,7 +55,8 @@ std::uint32_t transportCode(const DeviceSnapshot& device) {
       device.name, device.activePort ? std::string_view(device.activePort->name) : "",
       device.profileName};
   const auto anyMentions = [&](std::string_view word) {
-    return std::ranges::any_of(labels, [&](std::string_view label) { return mentions(label, word); });
+    return std::ranges::any_of(labels,
+                               [&](std::string_view label) { return mentions(label, word); });
   };
   // Connectors labelled for both ("hdmi-displayport") are DisplayPort: the more specific word wins.
   if (anyMentions("displayport")) return fourCharCode("dprt");
@@ -74,12 +75,17 @@ std::optional<std::uint32_t> outputDataSource(const DeviceSnapshot& device) {
     if (port.type == PortType::headphones || port.type == PortType::headset ||
         port.type == PortType::handsfree || namesHeadphones(port.name))
       return fourCharCode("hdpn");
-    if (port.type == PortType::speaker || mentions(port.name, "speaker")) return fourCharCode("ispk");
+    if (port.type == PortType::speaker || mentions(port.name, "speaker"))
+      return fourCharCode("ispk");
     switch (port.type) {
-      case PortType::line: return fourCharCode("line");
-      case PortType::hdmi: return fourCharCode("hdmi");
-      case PortType::spdif: return fourCharCode("spdf");
-      default: return fourCharCode("outp");
+      case PortType::line:
+        return fourCharCode("line");
+      case PortType::hdmi:
+        return fourCharCode("hdmi");
+      case PortType::spdif:
+        return fourCharCode("spdf");
+      default:
+        return fourCharCode("outp");
     }
   }
   if (isOneOf(lowered(device.formFactor), {"headphone", "headset", "hands-free", "handsfree"}))

@@ -47,8 +47,7 @@ const DeviceSnapshot* findDevice(const ServerSnapshot& snapshot, AudioObjectID o
 
 std::expected<Value, OSStatus> systemProperty(const ServerSnapshot& snapshot,
                                               const AudioObjectPropertyAddress& address) {
-  if (address.mScope != kAudioObjectPropertyScopeGlobal)
-    return std::unexpected(kUnknownProperty);
+  if (address.mScope != kAudioObjectPropertyScopeGlobal) return std::unexpected(kUnknownProperty);
   if (address.mSelector == kAudioHardwarePropertyDevices) return deviceList(snapshot);
   if (address.mSelector == kAudioHardwarePropertyDefaultOutputDevice) {
     for (const auto& sink : snapshot.sinks)
@@ -64,7 +63,8 @@ std::expected<Value, OSStatus> deviceProperty(const DeviceSnapshot& device,
   const std::uint32_t selector = address.mSelector;
   const std::uint32_t scope = address.mScope;
   const bool sink = device.kind == DeviceKind::sink;
-  if (selector == kAudioDevicePropertyStreamConfiguration && scope == kAudioObjectPropertyScopeInput) {
+  if (selector == kAudioDevicePropertyStreamConfiguration &&
+      scope == kAudioObjectPropertyScopeInput) {
     if (sink) return StreamConfiguration{};
     return StreamConfiguration{{device.channels}};
   }
@@ -74,7 +74,8 @@ std::expected<Value, OSStatus> deviceProperty(const DeviceSnapshot& device,
     if (selector == kAudioDevicePropertyTransportType) return transportCode(device);
     if (selector == kAudioObjectPropertyName) return Name{deviceName(device)};
   }
-  if (selector == kAudioDevicePropertyDataSource && scope == kAudioObjectPropertyScopeOutput && sink) {
+  if (selector == kAudioDevicePropertyDataSource && scope == kAudioObjectPropertyScopeOutput &&
+      sink) {
     if (auto code = outputDataSource(device)) return *code;
   }
   return std::unexpected(kUnknownProperty);
@@ -158,8 +159,8 @@ OSStatus SnapshotAudioHardware::getPropertyDataSize(AudioObjectID object,
 
 OSStatus SnapshotAudioHardware::getPropertyData(AudioObjectID object,
                                                 const AudioObjectPropertyAddress& address,
-                                                std::uint32_t, const void*,
-                                                std::uint32_t& dataSize, void* data) {
+                                                std::uint32_t, const void*, std::uint32_t& dataSize,
+                                                void* data) {
   const auto value = lookUp(snapshot(), object, address);
   if (!value) return value.error();
   return write(*value, dataSize, static_cast<std::byte*>(data));

@@ -30,10 +30,10 @@ struct DeviceSnapshot {
   bool monitor = false;  // a source that only mirrors a sink
   std::optional<PortSnapshot> activePort;
   // Properties from the device's property list; empty when absent.
-  std::string bus;         // device.bus
-  std::string formFactor;  // device.form_factor
-  std::string deviceClass; // device.class
-  std::string profileName; // device.profile.name
+  std::string bus;          // device.bus
+  std::string formFactor;   // device.form_factor
+  std::string deviceClass;  // device.class
+  std::string profileName;  // device.profile.name
   std::vector<std::string> propertyKeys;
 };
 

@@ -21,7 +21,9 @@ struct Collector {
   bool failed = false;
 };
 
-std::string text(const char* value) { return value != nullptr ? std::string(value) : std::string(); }
+std::string text(const char* value) {
+  return value != nullptr ? std::string(value) : std::string();
+}
 
 std::string property(const pa_proplist* list, const char* key) {
   return list != nullptr ? text(pa_proplist_gets(list, key)) : std::string();
@@ -29,15 +31,24 @@ std::string property(const pa_proplist* list, const char* key) {
 
 PortType portType(int type) {
   switch (type) {
-    case PA_DEVICE_PORT_TYPE_UNKNOWN: return PortType::unknown;
-    case PA_DEVICE_PORT_TYPE_SPEAKER: return PortType::speaker;
-    case PA_DEVICE_PORT_TYPE_HEADPHONES: return PortType::headphones;
-    case PA_DEVICE_PORT_TYPE_HEADSET: return PortType::headset;
-    case PA_DEVICE_PORT_TYPE_HANDSFREE: return PortType::handsfree;
-    case PA_DEVICE_PORT_TYPE_LINE: return PortType::line;
-    case PA_DEVICE_PORT_TYPE_HDMI: return PortType::hdmi;
-    case PA_DEVICE_PORT_TYPE_SPDIF: return PortType::spdif;
-    default: return PortType::other;
+    case PA_DEVICE_PORT_TYPE_UNKNOWN:
+      return PortType::unknown;
+    case PA_DEVICE_PORT_TYPE_SPEAKER:
+      return PortType::speaker;
+    case PA_DEVICE_PORT_TYPE_HEADPHONES:
+      return PortType::headphones;
+    case PA_DEVICE_PORT_TYPE_HEADSET:
+      return PortType::headset;
+    case PA_DEVICE_PORT_TYPE_HANDSFREE:
+      return PortType::handsfree;
+    case PA_DEVICE_PORT_TYPE_LINE:
+      return PortType::line;
+    case PA_DEVICE_PORT_TYPE_HDMI:
+      return PortType::hdmi;
+    case PA_DEVICE_PORT_TYPE_SPDIF:
+      return PortType::spdif;
+    default:
+      return PortType::other;
   }
 }
 
@@ -51,7 +62,8 @@ DeviceSnapshot deviceFrom(const Info& info, DeviceKind kind) {
   device.driver = text(info.driver);
   device.channels = info.sample_spec.channels;
   if (info.active_port != nullptr)
-    device.activePort = PortSnapshot{text(info.active_port->name), portType(info.active_port->type)};
+    device.activePort =
+        PortSnapshot{text(info.active_port->name), portType(info.active_port->type)};
   device.bus = property(info.proplist, PA_PROP_DEVICE_BUS);
   device.formFactor = property(info.proplist, PA_PROP_DEVICE_FORM_FACTOR);
   device.deviceClass = property(info.proplist, PA_PROP_DEVICE_CLASS);
@@ -119,7 +131,8 @@ void onSource(pa_context*, const pa_source_info* info, int eol, void* userdata) 
 // Each poll waits no longer than the time that is left.
 bool runUntil(pa_mainloop* loop, Clock::time_point deadline, const std::function<bool()>& done) {
   while (!done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     const int timeout = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
     if (pa_mainloop_prepare(loop, timeout) < 0) return false;
@@ -129,7 +142,9 @@ bool runUntil(pa_mainloop* loop, Clock::time_point deadline, const std::function
   return true;
 }
 
-bool connected(pa_context* context) { return pa_context_get_state(context) == PA_CONTEXT_READY; }
+bool connected(pa_context* context) {
+  return pa_context_get_state(context) == PA_CONTEXT_READY;
+}
 
 bool finished(pa_context* context) {
   const pa_context_state_t state = pa_context_get_state(context);

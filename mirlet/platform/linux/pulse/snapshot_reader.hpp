@@ -15,6 +15,7 @@ constexpr std::chrono::milliseconds kSnapshotTimeout{2000};
 
 // The server that libpulse finds by itself (PULSE_SERVER, client.conf, the session's socket);
 // one is never started for this. Nullopt when none answers in full within `timeout`.
-std::optional<ServerSnapshot> readServerSnapshot(std::chrono::milliseconds timeout = kSnapshotTimeout);
+std::optional<ServerSnapshot> readServerSnapshot(
+    std::chrono::milliseconds timeout = kSnapshotTimeout);
 
 }  // namespace mirlet::pulse
