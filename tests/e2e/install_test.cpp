@@ -18,7 +18,7 @@ TEST(E2EInstall, TheInstalledToolFindsItsModules) {
       run({"cmake", "--install", buildFolder(), "--prefix", prefix.path()}, {}, 60s);
   ASSERT_EQ(install.status, 0) << install.out << install.err;
   const std::string installed = prefix / "bin/mirlet";
-  for (const std::string command : {"audioout", "micbusy", "check"}) {
+  for (const std::string command : {"audioout", "micbusy", "check", "windows"}) {
     SCOPED_TRACE(command);
     const RunResult expected = runMirlet({command});
     const RunResult actual = run({installed, command});
@@ -43,10 +43,12 @@ TEST(E2EInstall, WithoutItsModulesTheToolStillAnswersPlainly) {
     std::string errPrefix;
   };
   const Case cases[] = {
-      {{"check"}, 0, "{\"screen\":true}\n", ""},
+      {{"check"}, 0, "{\"screen\":false}\n", ""},
       {{"audioout"}, 0, "{\"ok\":false}\n", ""},
       {{"micbusy"}, 0, "{\"busy\":false}\n", ""},
-      {{"audio", dir / "x.m4a"}, 1, "", "start_capture_failed: cannot load module mirlet-"},
+      {{"windows"}, 1, "", "no_shareable_content\n"},
+      {{"shot", "1", dir / "x.png"}, 1, "", "no_shareable_content\n"},
+      {{"audio", dir / "x.m4a"}, 1, "", "no_display\n"},
   };
   testDisplay();
   for (const auto& c : cases) {

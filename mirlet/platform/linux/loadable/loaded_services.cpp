@@ -8,6 +8,11 @@
 namespace mirlet::loadable {
 namespace {
 
+const Result<const X11Module*>& x11Module() {
+  static const auto module = loadModule<X11Module>(kX11ModuleFile, kX11ModuleEntry);
+  return module;
+}
+
 const Result<const FfmpegModule*>& ffmpegModule() {
   static const auto module = loadModule<FfmpegModule>(kFfmpegModuleFile, kFfmpegModuleEntry);
   return module;
@@ -17,6 +22,26 @@ const Result<const PulseModule*>& pulseModule() {
   static const auto module = loadModule<PulseModule>(kPulseModuleFile, kPulseModuleEntry);
   return module;
 }
+
+class LoadedScreenAccess final : public ScreenAccess {
+ public:
+  bool preflight() override { return x11Module() && (*x11Module())->displayIsReachable(); }
+  bool request() override { return preflight(); }
+};
+
+class LoadedImageOutput final : public ImageOutput {
+ public:
+  bool writePNG(const Image& image, const std::string& to) override {
+    std::call_once(made_, [this] {
+      if (const auto& module = x11Module()) output_ = (*module)->makeImageOutput();
+    });
+    return output_ && output_->writePNG(image, to);
+  }
+
+ private:
+  std::once_flag made_;
+  std::unique_ptr<ImageOutput> output_;
+};
 
 class LoadedAssetWriting final : public AssetWriting {
  public:
@@ -78,7 +103,44 @@ class UnavailableStream final : public CaptureStream {
   Error error_;
 };
 
+class LoadedCaptureService final : public CaptureService {
+ public:
+  void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
+                           Completion<ShareableContent> completion) override {
+    const auto& module = x11Module();
+    if (!module) return completion(std::unexpected(module.error()));
+    (*module)->getShareableContent(excludingDesktopWindows, onScreenWindowsOnly,
+                                   std::move(completion));
+  }
+  void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,
+                    Completion<Image> completion) override {
+    const auto& module = x11Module();
+    if (!module) return completion(std::unexpected(module.error()));
+    (*module)->captureImage(filter, configuration, std::move(completion));
+  }
+  // The one stream there is records what the machine plays, whatever display it is asked for.
+  std::shared_ptr<CaptureStream> makeStream(const ContentFilter&,
+                                            const StreamConfiguration& configuration,
+                                            std::shared_ptr<StreamDelegate> delegate) override {
+    const auto& module = pulseModule();
+    if (!module) return std::make_shared<UnavailableStream>(module.error());
+    return (*module)->makeSystemAudioStream(configuration, std::move(delegate));
+  }
+};
+
 }  // namespace
+
+std::unique_ptr<ScreenAccess> makeLoadedScreenAccess() {
+  return std::make_unique<LoadedScreenAccess>();
+}
+
+std::unique_ptr<CaptureService> makeLoadedCaptureService() {
+  return std::make_unique<LoadedCaptureService>();
+}
+
+std::unique_ptr<ImageOutput> makeLoadedImageOutput() {
+  return std::make_unique<LoadedImageOutput>();
+}
 
 std::unique_ptr<AssetWriting> makeLoadedAssetWriting() {
   return std::make_unique<LoadedAssetWriting>();
@@ -86,13 +148,6 @@ std::unique_ptr<AssetWriting> makeLoadedAssetWriting() {
 
 std::unique_ptr<AudioHardware> makeLoadedAudioHardware() {
   return std::make_unique<LoadedAudioHardware>();
-}
-
-std::shared_ptr<CaptureStream> makeLoadedSystemAudioStream(
-    const StreamConfiguration& configuration, std::shared_ptr<StreamDelegate> delegate) {
-  const auto& module = pulseModule();
-  if (!module) return std::make_shared<UnavailableStream>(module.error());
-  return (*module)->makeSystemAudioStream(configuration, std::move(delegate));
 }
 
 }  // namespace mirlet::loadable

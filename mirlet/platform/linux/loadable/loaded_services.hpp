@@ -1,22 +1,26 @@
 #pragma once
-// Stand-ins that load a module on first use and hand each call on to it.
+// Stand-ins that load a module on first use and hand each call on to it. When a module cannot be
+// loaded, each answers the way the missing service would: no display, no devices, no writer.
 
 #include <memory>
 
 #include "mirlet/platform/asset_writer.hpp"
 #include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
+#include "mirlet/platform/image_output.hpp"
+#include "mirlet/platform/screen_access.hpp"
 
 namespace mirlet::loadable {
 
-// Making a writer fails with the loader's reason when the FFmpeg module cannot be loaded.
+// Capture is allowed when the X display named by the environment can be opened. X11 has no
+// prompt, so asking changes nothing.
+std::unique_ptr<ScreenAccess> makeLoadedScreenAccess();
+
+// Windows, displays and pictures from X11; the audio stream from the sound server.
+std::unique_ptr<CaptureService> makeLoadedCaptureService();
+
+std::unique_ptr<ImageOutput> makeLoadedImageOutput();
 std::unique_ptr<AssetWriting> makeLoadedAssetWriting();
-
-// Every query fails when the PulseAudio module cannot be loaded, as with no sound server.
 std::unique_ptr<AudioHardware> makeLoadedAudioHardware();
-
-// A stream whose start fails with the loader's reason when the module cannot be loaded.
-std::shared_ptr<CaptureStream> makeLoadedSystemAudioStream(
-    const StreamConfiguration& configuration, std::shared_ptr<StreamDelegate> delegate);
 
 }  // namespace mirlet::loadable

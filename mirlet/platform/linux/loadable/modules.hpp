@@ -1,15 +1,25 @@
 #pragma once
-// The backend parts that live in loadable modules. FFmpeg's libraries bring well over a hundred
-// shared libraries with them and libpulse some thirty; loading them at start-up would slow down
-// every command, so each is loaded only by the commands that use it.
+// The backend lives in loadable modules, each loaded only by the commands that use it. FFmpeg's
+// libraries bring well over a hundred shared libraries with them and libpulse some thirty;
+// loading them all at start-up would slow down every command several times over.
 
 #include <memory>
 
 #include "mirlet/platform/asset_writer.hpp"
 #include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
+#include "mirlet/platform/image_output.hpp"
 
 namespace mirlet::loadable {
+
+struct X11Module {
+  bool (*displayIsReachable)();
+  void (*getShareableContent)(bool excludingDesktopWindows, bool onScreenWindowsOnly,
+                              Completion<ShareableContent> completion);
+  void (*captureImage)(const ContentFilter& filter, const StreamConfiguration& configuration,
+                       Completion<Image> completion);
+  std::unique_ptr<ImageOutput> (*makeImageOutput)();
+};
 
 struct FfmpegModule {
   std::unique_ptr<AssetWriting> (*makeAssetWriting)();
@@ -21,6 +31,8 @@ struct PulseModule {
                                                           std::shared_ptr<StreamDelegate>);
 };
 
+inline constexpr const char* kX11ModuleFile = "mirlet-x11.so";
+inline constexpr const char* kX11ModuleEntry = "mirlet_x11_module";
 inline constexpr const char* kFfmpegModuleFile = "mirlet-ffmpeg.so";
 inline constexpr const char* kFfmpegModuleEntry = "mirlet_ffmpeg_module";
 inline constexpr const char* kPulseModuleFile = "mirlet-pulse.so";
