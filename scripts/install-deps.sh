@@ -7,11 +7,11 @@ set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
   libx11-dev libxcomposite-dev libxrandr-dev libxext-dev libxdamage-dev libxfixes-dev
-  libpulse-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libspng-dev)
+  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev libspng-dev)
 test=(libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm openbox xdotool
   pulseaudio pulseaudio-utils ffmpeg sox)
-bench=(hyperfine imagemagick maim wmctrl time)
+bench=(hyperfine imagemagick maim wmctrl time jq python3 strace bc procps)
 
 groups=("$@")
 [[ ${#groups[@]} -gt 0 ]] || groups=(build test)
