@@ -4,13 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
-#include <sstream>
 
 #include "support/harness.hpp"
 
@@ -34,19 +29,6 @@ bool micBusyAnswer(bool expected) {
   const RunResult result = runMirlet({"micbusy"});
   return result.status == 0 && result.err.empty() &&
          result.out == (expected ? "{\"busy\":true}\n" : "{\"busy\":false}\n");
-}
-
-// A source's state as the server reports it ("RUNNING", "IDLE", "SUSPENDED").
-std::string sourceState(const std::string& name) {
-  std::istringstream lines(pactl({"list", "sources", "short"}).out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    std::string index, source, driver, spec1, spec2, spec3, state;
-    fields >> index >> source >> driver >> spec1 >> spec2 >> spec3 >> state;
-    if (source == name) return state;
-  }
-  return "";
 }
 
 // A null sink made for one test and set as the default; the module is unloaded and the former
@@ -73,26 +55,6 @@ class DefaultNullSink {
   std::string module_;
 };
 
-// A unix socket that takes connections into its backlog and never says a word.
-class SilentSocket {
- public:
-  explicit SilentSocket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-          ::listen(fd_, 16) == 0;
-  }
-  ~SilentSocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  int fd_;
-  bool ok_ = false;
-};
-
 TEST(E2EDevices, RecordingTheMicrophoneMakesItBusyUntilTheRecordingEnds) {
   testPulseServer();
   ASSERT_TRUE(micBusyAnswer(false));
@@ -106,29 +68,24 @@ TEST(E2EDevices, RecordingTheMicrophoneMakesItBusyUntilTheRecordingEnds) {
 TEST(E2EDevices, RecordingWhatASinkPlaysIsNoMicrophone) {
   testPulseServer();
   Process recording = Process::start({"parec", "-d", "speakers.monitor", "--raw", "/dev/null"});
-  ASSERT_TRUE(eventually([] { return sourceState("speakers.monitor") == "RUNNING"; }));
+  ASSERT_TRUE(eventually([] {
+    const std::string sources = pactl({"list", "sources", "short"}).out;
+    const auto line = sources.find("\tspeakers.monitor\t");
+    return line != std::string::npos &&
+           sources.substr(line, sources.find('\n', line) - line).ends_with("\tRUNNING");
+  }));
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(micBusyAnswer(false)) << "run " << i;
-  recording.signal(SIGTERM);
-  recording.wait();
-}
-
-TEST(E2EDevices, AudioOutReportsTheDefaultSink) {
-  testPulseServer();
-  const RunResult result = runMirlet({"audioout"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out,
-            "{\"ok\":true,\"isSpeaker\":false,\"transport\":\"virt\",\"name\":\"Speakers\","
-            "\"headphones\":false}\n");
 }
 
 TEST(E2EDevices, AudioOutFollowsTheDefaultSinksProperties) {
   struct Case {
-    std::string sink;
+    std::string sink;  // empty: the test server's own default
     std::string properties;
     std::string line;
   };
-  const std::vector<Case> cases = {
+  const Case cases[] = {
+      {"", "",
+       R"({"ok":true,"isSpeaker":false,"transport":"virt","name":"Speakers","headphones":false})"},
       {"mirlet_usb", "device.bus=usb device.description='USB Headset' device.form_factor=headset",
        R"({"ok":true,"isSpeaker":false,"transport":"usb","name":"USB Headset","headphones":true})"},
       {"mirlet_builtin", "device.bus=pci device.description='Built-in Speakers'",
@@ -153,7 +110,8 @@ TEST(E2EDevices, AudioOutFollowsTheDefaultSinksProperties) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sink);
     {
-      const DefaultNullSink sink(c.sink, c.properties);
+      std::optional<DefaultNullSink> sink;
+      if (!c.sink.empty()) sink.emplace(c.sink, c.properties);
       const RunResult result = runMirlet({"audioout"});
       EXPECT_EQ(result.status, 0);
       EXPECT_EQ(result.err, "");
@@ -167,15 +125,13 @@ TEST(E2EDevices, WithoutAnAnsweringServerBothCommandsGiveTheirPlainAnswers) {
   TempDir dir;
   const SilentSocket silent(dir / "silent.sock");
   ASSERT_TRUE(silent.ok());
-  const std::string servers[] = {"unix:" + (dir / "missing.sock"), "unix:" + (dir / "silent.sock")};
-  for (const auto& server : servers) {
+  for (const std::string socket : {"missing.sock", "silent.sock"}) {
     for (const auto& [command, line] :
          {std::pair{"micbusy", "{\"busy\":false}\n"}, std::pair{"audioout", "{\"ok\":false}\n"}}) {
-      SCOPED_TRACE(server + " " + command);
+      SCOPED_TRACE(socket + " " + command);
       const auto start = Clock::now();
-      const RunResult result = runMirlet({command}, {{"PULSE_SERVER", server}}, 10s);
+      const RunResult result = runMirlet({command}, {{"PULSE_SERVER", "unix:" + (dir / socket)}}, 10s);
       EXPECT_LT(Clock::now() - start, 4s);
-      EXPECT_FALSE(result.timedOut);
       EXPECT_EQ(result.status, 0);
       EXPECT_EQ(result.out, line);
       EXPECT_EQ(result.err, "");

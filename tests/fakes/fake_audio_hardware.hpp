@@ -1,11 +1,9 @@
 #pragma once
-// A property store for the device queries: each property of each object holds raw value bytes,
-// what its size query answers and the statuses of both queries. Unknown properties fail. Every
-// query is logged so a test can see what was asked, in which order, with which capacity.
+// A property store for the device queries: each property holds raw value bytes, what its size
+// query answers and the statuses of both queries; unknown properties fail. Every query is logged.
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -20,6 +18,7 @@ namespace mirlet::testing {
 class FakeAudioHardware final : public AudioHardware {
  public:
   static constexpr OSStatus kFailure = static_cast<OSStatus>(fourCharCode("who?"));
+  static constexpr std::uint32_t kGlobal = kAudioObjectPropertyScopeGlobal;
 
   struct Property {
     std::vector<std::byte> bytes{};       // what a read copies out, up to the capacity
@@ -35,19 +34,17 @@ class FakeAudioHardware final : public AudioHardware {
     std::uint32_t scope;
     std::uint32_t capacity;  // for reads
   };
-
   std::vector<Query> queries;
 
-  Property& set(AudioObjectID object, std::uint32_t selector, std::uint32_t scope, Property value) {
-    return properties_[{object, selector, scope}] = std::move(value);
+  void set(AudioObjectID object, std::uint32_t selector, std::uint32_t scope, Property value) {
+    properties_[{object, selector, scope}] = std::move(value);
   }
-  Property& failing(AudioObjectID object, std::uint32_t selector, std::uint32_t scope) {
-    return set(object, selector, scope, {.sizeStatus = kFailure, .dataStatus = kFailure});
+  void failing(AudioObjectID object, std::uint32_t selector, std::uint32_t scope) {
+    set(object, selector, scope, {.sizeStatus = kFailure, .dataStatus = kFailure});
   }
 
-  template <class T>
-  static std::vector<std::byte> bytesOf(const std::vector<T>& values) {
-    std::vector<std::byte> bytes(values.size() * sizeof(T));
+  static std::vector<std::byte> ids(const std::vector<AudioObjectID>& values) {
+    std::vector<std::byte> bytes(values.size() * sizeof(AudioObjectID));
     if (!bytes.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
     return bytes;
   }
@@ -67,43 +64,31 @@ class FakeAudioHardware final : public AudioHardware {
     return bytes;
   }
 
-  void setDevices(const std::vector<AudioObjectID>& devices) {
-    set(kAudioObjectSystemObject, kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal,
-        {.bytes = bytesOf(devices)});
+  void setDevices(const std::vector<AudioObjectID>& devices, std::optional<std::uint32_t> size = {},
+                  OSStatus dataStatus = 0) {
+    set(kAudioObjectSystemObject, kAudioHardwarePropertyDevices, kGlobal,
+        {.bytes = ids(devices), .size = size, .dataStatus = dataStatus});
   }
-  void setInputBuffers(AudioObjectID device, const std::vector<std::uint32_t>& channels) {
+  // A device with these input channels (none: an output device) and running flag.
+  void setDevice(AudioObjectID device, const std::vector<std::uint32_t>& channels, bool running) {
     set(device, kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeInput,
         {.bytes = bufferList(channels)});
+    setCode(device, kAudioDevicePropertyDeviceIsRunningSomewhere, kGlobal, running ? 1 : 0);
   }
   void setCode(AudioObjectID object, std::uint32_t selector, std::uint32_t scope,
                std::uint32_t value) {
-    set(object, selector, scope, {.bytes = bytesOf(std::vector<std::uint32_t>{value})});
-  }
-  void setRunning(AudioObjectID device, bool running) {
-    setCode(device, kAudioDevicePropertyDeviceIsRunningSomewhere, kAudioObjectPropertyScopeGlobal,
-            running ? 1 : 0);
+    set(object, selector, scope, {.bytes = ids({value})});
   }
   void setDefaultOutput(AudioObjectID device) {
-    setCode(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice,
-            kAudioObjectPropertyScopeGlobal, device);
+    setCode(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, kGlobal, device);
   }
   void setName(AudioObjectID device, std::string name) {
-    set(device, kAudioObjectPropertyName, kAudioObjectPropertyScopeGlobal,
+    set(device, kAudioObjectPropertyName, kGlobal,
         {.size = sizeof(AudioStringRef), .name = std::move(name)});
   }
 
-  // How many queries of either kind asked `object` for `selector`.
-  int asked(AudioObjectID object, std::uint32_t selector) const {
-    int count = 0;
-    for (const auto& query : queries)
-      if (query.object == object && query.selector == selector) ++count;
-    return count;
-  }
   int askedAbout(AudioObjectID object) const {
-    int count = 0;
-    for (const auto& query : queries)
-      if (query.object == object) ++count;
-    return count;
+    return static_cast<int>(std::ranges::count(queries, object, &Query::object));
   }
 
   OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,

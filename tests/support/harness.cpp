@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,17 +37,15 @@ std::string firstLineOf(const std::string& path) {
 struct TestServers {
   std::string display;
   std::string pulseServer;
-  std::string clientConfig;
   TestServers() {
     const std::string dir = MIRLET_SERVICES_DIR;
     display = firstLineOf(dir + "/display");
     pulseServer = firstLineOf(dir + "/pulse-server");
-    clientConfig = dir + "/client.conf";
     if (display.empty() || pulseServer.empty())
       throw std::runtime_error("the private test servers are not running (" + dir + ")");
     ::setenv("DISPLAY", display.c_str(), 1);
     ::setenv("PULSE_SERVER", pulseServer.c_str(), 1);
-    ::setenv("PULSE_CLIENTCONFIG", clientConfig.c_str(), 1);
+    ::setenv("PULSE_CLIENTCONFIG", (dir + "/client.conf").c_str(), 1);
     // Nothing started from here may reach the user's own session.
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("XAUTHORITY");
@@ -222,11 +222,6 @@ RunResult Process::wait(std::chrono::milliseconds timeout) {
   return result;
 }
 
-std::string Process::outputSoFar() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->out;
-}
-
 std::string Process::errorSoFar() const {
   std::lock_guard lock(state_->mutex);
   return state_->err;
@@ -248,7 +243,6 @@ RunResult runMirlet(const std::vector<std::string>& args, const EnvChanges& env,
 
 const std::string& testDisplay() { return servers().display; }
 const std::string& testPulseServer() { return servers().pulseServer; }
-const std::string& testPulseClientConfig() { return servers().clientConfig; }
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mirlet-test-XXXXXX").string();
@@ -259,6 +253,18 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+SilentSocket::SilentSocket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(fd_, 16) == 0;
+}
+
+SilentSocket::~SilentSocket() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

@@ -44,7 +44,6 @@ class Process {
   std::optional<std::string> waitForLine(std::chrono::milliseconds timeout);
   // Waits for the program to end; kills it with SIGKILL after `timeout`.
   RunResult wait(std::chrono::milliseconds timeout = 20s);
-  std::string outputSoFar() const;
   std::string errorSoFar() const;
 
  private:
@@ -66,8 +65,6 @@ std::string mirletBinary();
 // puts them into this process's environment, so every program started here uses them.
 const std::string& testDisplay();
 const std::string& testPulseServer();
-// The client configuration that keeps libpulse from spawning a server of its own.
-const std::string& testPulseClientConfig();
 
 // A fresh empty folder, removed with its contents when the returned holder goes.
 class TempDir {
@@ -85,6 +82,21 @@ class TempDir {
 
 // Checks `condition` every 20 ms until it holds or `timeout` passes; its last answer.
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
+
+// A unix socket that takes connections into its backlog and never says a word: a server that
+// hangs.
+class SilentSocket {
+ public:
+  explicit SilentSocket(const std::string& path);
+  ~SilentSocket();
+  SilentSocket(const SilentSocket&) = delete;
+  SilentSocket& operator=(const SilentSocket&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  int fd_;
+  bool ok_ = false;
+};
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);

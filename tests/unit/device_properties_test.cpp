@@ -1,5 +1,5 @@
 // The property layer over a snapshot of the sound server: the seven addresses and their value
-// forms, the one snapshot per run, and micbusy and audioout answered through it.
+// forms, and the one snapshot per run.
 
 #include <gtest/gtest.h>
 
@@ -7,61 +7,52 @@
 #include <expected>
 #include <memory>
 
-#include "fakes/recording_output.hpp"
-#include "mirlet/audio/audio_out.hpp"
-#include "mirlet/audio/device_queries.hpp"
 #include "mirlet/platform/linux/pulse/device_mapping.hpp"
 #include "mirlet/platform/linux/pulse/device_properties.hpp"
 
 namespace mirlet::pulse {
 namespace {
 
-using mirlet::testing::RecordingOutput;
-
 constexpr AudioObjectPropertyAddress at(std::uint32_t selector,
                                         std::uint32_t scope = kAudioObjectPropertyScopeGlobal) {
   return {selector, scope, kAudioObjectPropertyElementMain};
 }
 
-DeviceSnapshot device(DeviceKind kind, std::uint32_t index, std::string name) {
+DeviceSnapshot device(DeviceKind kind, std::uint32_t index, std::string name,
+                      std::string description = "", std::uint32_t channels = 2) {
   DeviceSnapshot result;
   result.kind = kind;
   result.index = index;
   result.name = std::move(name);
-  result.channels = 2;
+  result.description = std::move(description);
+  result.channels = channels;
   return result;
 }
 
 // Two sinks (the second the default, a USB headset) and three sources, one of them a monitor.
 ServerSnapshot desk() {
-  ServerSnapshot snapshot;
-  snapshot.defaultSinkName = "headset";
-  snapshot.sinks.push_back(device(DeviceKind::sink, 0, "speakers"));
-  snapshot.sinks[0].description = "Speakers";
+  using enum DeviceKind;
+  ServerSnapshot snapshot{
+      "headset",
+      {device(sink, 0, "speakers", "Speakers"), device(sink, 4, "headset", "Desk/Headset")},
+      {device(source, 0, "speakers.monitor"), device(source, 1, "microphone"),
+       device(source, 2, "mono", "", 1)}};
   snapshot.sinks[0].deviceClass = "abstract";
-  snapshot.sinks[0].running = true;
-  DeviceSnapshot headset = device(DeviceKind::sink, 4, "headset");
-  headset.description = "Desk/Headset";
-  headset.bus = "usb";
-  headset.formFactor = "headset";
-  snapshot.sinks.push_back(headset);
-  DeviceSnapshot monitor = device(DeviceKind::source, 0, "speakers.monitor");
-  monitor.monitor = true;
-  monitor.running = true;
-  snapshot.sources.push_back(monitor);
-  snapshot.sources.push_back(device(DeviceKind::source, 1, "microphone"));
-  DeviceSnapshot mono = device(DeviceKind::source, 2, "mono");
-  mono.channels = 1;
-  snapshot.sources.push_back(mono);
+  snapshot.sinks[0].running = snapshot.sources[0].running = snapshot.sources[0].monitor = true;
+  snapshot.sinks[1].bus = "usb";
+  snapshot.sinks[1].formFactor = "headset";
   return snapshot;
 }
 
-AudioObjectID sinkID(std::uint32_t index) {
-  return *deviceIdentifier(DeviceKind::sink, index);
-}
-AudioObjectID sourceID(std::uint32_t index) {
-  return *deviceIdentifier(DeviceKind::source, index);
-}
+AudioObjectID sinkID(std::uint32_t index) { return *deviceIdentifier(DeviceKind::sink, index); }
+AudioObjectID sourceID(std::uint32_t index) { return *deviceIdentifier(DeviceKind::source, index); }
+
+constexpr AudioObjectID kSystem = kAudioObjectSystemObject;
+const auto kList = at(kAudioHardwarePropertyDevices);
+const auto kRunning = at(kAudioDevicePropertyDeviceIsRunningSomewhere);
+const auto kDefault = at(kAudioHardwarePropertyDefaultOutputDevice);
+const auto kTransport = at(kAudioDevicePropertyTransportType);
+const auto kName = at(kAudioObjectPropertyName);
 
 struct Layer {
   int takes = 0;
@@ -78,10 +69,14 @@ struct Layer {
     if (status != 0) return std::unexpected(status);
     return value;
   }
+  OSStatus read(AudioObjectID object, AudioObjectPropertyAddress a, std::uint32_t& capacity,
+                void* memory) {
+    return hardware.getPropertyData(object, a, 0, nullptr, capacity, memory);
+  }
   std::expected<std::uint32_t, OSStatus> code(AudioObjectID object, AudioObjectPropertyAddress a) {
     std::uint32_t value = 0;
     std::uint32_t capacity = sizeof value;
-    const OSStatus status = hardware.getPropertyData(object, a, 0, nullptr, capacity, &value);
+    const OSStatus status = read(object, a, capacity, &value);
     if (status != 0) return std::unexpected(status);
     EXPECT_EQ(capacity, 4u);
     return value;
@@ -90,24 +85,18 @@ struct Layer {
 
 TEST(DeviceProperties, ListsSinksThenSourcesThatAreNotMonitors) {
   Layer layer(desk());
-  const auto devices = at(kAudioHardwarePropertyDevices);
-  ASSERT_EQ(layer.size(kAudioObjectSystemObject, devices), 16u);
-  std::vector<AudioObjectID> ids(5, 0);
-  std::uint32_t capacity = 16;
-  ASSERT_EQ(layer.hardware.getPropertyData(kAudioObjectSystemObject, devices, 0, nullptr, capacity,
-                                           ids.data()),
-            0);
-  EXPECT_EQ(capacity, 16u);
-  EXPECT_EQ(ids, (std::vector<AudioObjectID>{sinkID(0), sinkID(4), sourceID(1), sourceID(2), 0}));
-
+  ASSERT_EQ(layer.size(kSystem, kList), 16u);
   // A short capacity gets the whole identifiers that fit.
-  capacity = 9;
-  ids.assign(5, 0);
-  ASSERT_EQ(layer.hardware.getPropertyData(kAudioObjectSystemObject, devices, 0, nullptr, capacity,
-                                           ids.data()),
-            0);
-  EXPECT_EQ(capacity, 8u);
-  EXPECT_EQ(ids, (std::vector<AudioObjectID>{sinkID(0), sinkID(4), 0, 0, 0}));
+  const std::pair<std::uint32_t, std::vector<AudioObjectID>> reads[] = {
+      {16, {sinkID(0), sinkID(4), sourceID(1), sourceID(2), 0}},
+      {9, {sinkID(0), sinkID(4), 0, 0, 0}}};
+  for (const auto& [capacity, expected] : reads) {
+    std::vector<AudioObjectID> ids(5, 0);
+    std::uint32_t given = capacity;
+    ASSERT_EQ(layer.read(kSystem, kList, given, ids.data()), 0);
+    EXPECT_EQ(given, capacity / 4 * 4);
+    EXPECT_EQ(ids, expected);
+  }
 }
 
 TEST(DeviceProperties, StreamConfigurationHasABufferOnlyForSources) {
@@ -127,9 +116,7 @@ TEST(DeviceProperties, StreamConfigurationHasABufferOnlyForSources) {
     // Written at an odd address, as any caller's memory may be.
     std::vector<std::byte> memory(*size + 1, std::byte{0xAA});
     std::uint32_t capacity = *size;
-    ASSERT_EQ(layer.hardware.getPropertyData(c.device, configuration, 0, nullptr, capacity,
-                                             memory.data() + 1),
-              0);
+    ASSERT_EQ(layer.read(c.device, configuration, capacity, memory.data() + 1), 0);
     std::uint32_t count = 0;
     std::memcpy(&count, memory.data() + 1, sizeof count);
     EXPECT_EQ(count, c.buffers);
@@ -139,21 +126,17 @@ TEST(DeviceProperties, StreamConfigurationHasABufferOnlyForSources) {
       EXPECT_EQ(entry.mNumberChannels, c.channels);
     }
     std::uint32_t tooSmall = *size - 1;
-    EXPECT_NE(layer.hardware.getPropertyData(c.device, configuration, 0, nullptr, tooSmall,
-                                             memory.data()),
-              0);
+    EXPECT_NE(layer.read(c.device, configuration, tooSmall, memory.data()), 0);
   }
 }
 
 TEST(DeviceProperties, AnswersEachAddressOfADevice) {
   Layer layer(desk());
-  const auto running = at(kAudioDevicePropertyDeviceIsRunningSomewhere);
-  EXPECT_EQ(layer.code(sinkID(0), running), 1u);
-  EXPECT_EQ(layer.code(sourceID(1), running), 0u);
-  EXPECT_EQ(layer.code(kAudioObjectSystemObject, at(kAudioHardwarePropertyDefaultOutputDevice)),
-            sinkID(4));
-  EXPECT_EQ(layer.code(sinkID(4), at(kAudioDevicePropertyTransportType)), fourCharCode("usb "));
-  EXPECT_EQ(layer.code(sinkID(0), at(kAudioDevicePropertyTransportType)), fourCharCode("virt"));
+  EXPECT_EQ(layer.code(sinkID(0), kRunning), 1u);
+  EXPECT_EQ(layer.code(sourceID(1), kRunning), 0u);
+  EXPECT_EQ(layer.code(kSystem, kDefault), sinkID(4));
+  EXPECT_EQ(layer.code(sinkID(4), kTransport), fourCharCode("usb "));
+  EXPECT_EQ(layer.code(sinkID(0), kTransport), fourCharCode("virt"));
   const auto dataSource = at(kAudioDevicePropertyDataSource, kAudioObjectPropertyScopeOutput);
   EXPECT_EQ(layer.code(sinkID(4), dataSource), fourCharCode("hdpn"));
   EXPECT_FALSE(layer.code(sinkID(0), dataSource).has_value());    // no port, no form factor
@@ -161,13 +144,11 @@ TEST(DeviceProperties, AnswersEachAddressOfADevice) {
 
   AudioStringRef name = nullptr;
   std::uint32_t capacity = sizeof name;
-  ASSERT_EQ(layer.hardware.getPropertyData(sinkID(4), at(kAudioObjectPropertyName), 0, nullptr,
-                                           capacity, &name),
-            0);
+  ASSERT_EQ(layer.read(sinkID(4), kName, capacity, &name), 0);
   const std::unique_ptr<std::string> owned(name);
   ASSERT_NE(owned, nullptr);
   EXPECT_EQ(*owned, "Desk/Headset");
-  EXPECT_EQ(layer.size(sinkID(4), at(kAudioObjectPropertyName)), sizeof(AudioStringRef));
+  EXPECT_EQ(layer.size(sinkID(4), kName), sizeof(AudioStringRef));
 }
 
 TEST(DeviceProperties, RefusesWhatItDoesNotHave) {
@@ -178,39 +159,32 @@ TEST(DeviceProperties, RefusesWhatItDoesNotHave) {
     AudioObjectPropertyAddress address;
     std::uint32_t capacity;
   };
-  const std::vector<Case> cases = {
-      {"a monitor", sourceID(0), at(kAudioDevicePropertyDeviceIsRunningSomewhere), 4},
-      {"an unknown object", 999, at(kAudioDevicePropertyTransportType), 4},
-      {"object 0", 0, at(kAudioDevicePropertyTransportType), 4},
+  const Case cases[] = {
+      {"a monitor", sourceID(0), kRunning, 4},
+      {"an unknown object", 999, kTransport, 4},
+      {"object 0", 0, kTransport, 4},
       {"an unknown selector", sinkID(0), at(fourCharCode("abcd")), 4},
-      {"another element",
-       sinkID(0),
-       {kAudioDevicePropertyTransportType, kAudioObjectPropertyScopeGlobal, 1},
-       4},
+      {"another element", sinkID(0), {kTransport.mSelector, kTransport.mScope, 1}, 4},
       {"the input configuration in the output scope", sourceID(1),
        at(kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeOutput), 64},
       {"the data source in the input scope", sinkID(4),
        at(kAudioDevicePropertyDataSource, kAudioObjectPropertyScopeInput), 4},
-      {"the device list of a device", sinkID(0), at(kAudioHardwarePropertyDevices), 64},
-      {"a flag into 3 bytes", sinkID(0), at(kAudioDevicePropertyDeviceIsRunningSomewhere), 3},
-      {"a name into 4 bytes", sinkID(0), at(kAudioObjectPropertyName), 4},
+      {"the device list of a device", sinkID(0), kList, 64},
+      {"a flag into 3 bytes", sinkID(0), kRunning, 3},
+      {"a name into 4 bytes", sinkID(0), kName, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::byte memory[64] = {};
     std::uint32_t capacity = c.capacity;
-    EXPECT_NE(layer.hardware.getPropertyData(c.object, c.address, 0, nullptr, capacity, memory), 0);
+    EXPECT_NE(layer.read(c.object, c.address, capacity, memory), 0);
   }
-}
-
-TEST(DeviceProperties, NoDefaultOutputWithoutADefaultSinkThatExists) {
+  // No default sink, or one that does not exist: no default output.
   for (const std::string name : {"", "gone"}) {
     ServerSnapshot snapshot = desk();
     snapshot.defaultSinkName = name;
-    Layer layer(snapshot);
-    EXPECT_FALSE(layer.code(kAudioObjectSystemObject, at(kAudioHardwarePropertyDefaultOutputDevice))
-                     .has_value())
-        << name;
+    Layer other(snapshot);
+    EXPECT_FALSE(other.code(kSystem, kDefault).has_value()) << name;
   }
 }
 
@@ -218,55 +192,16 @@ TEST(DeviceProperties, TakesOneSnapshotAtTheFirstQuery) {
   Layer layer(desk());
   EXPECT_EQ(layer.takes, 0);
   for (int i = 0; i < 3; ++i) {
-    layer.size(kAudioObjectSystemObject, at(kAudioHardwarePropertyDevices));
-    layer.code(sinkID(0), at(kAudioDevicePropertyTransportType));
+    layer.size(kSystem, kList);
+    layer.code(sinkID(0), kTransport);
   }
   EXPECT_EQ(layer.takes, 1);
 
   // No server: taken once too, and every query fails.
   Layer none(std::nullopt);
-  EXPECT_EQ(none.size(kAudioObjectSystemObject, at(kAudioHardwarePropertyDevices)),
-            std::unexpected(kHardwareNotRunning));
-  EXPECT_EQ(none.code(kAudioObjectSystemObject, at(kAudioHardwarePropertyDefaultOutputDevice)),
-            std::unexpected(kHardwareNotRunning));
+  EXPECT_EQ(none.size(kSystem, kList), std::unexpected(kHardwareNotRunning));
+  EXPECT_EQ(none.code(kSystem, kDefault), std::unexpected(kHardwareNotRunning));
   EXPECT_EQ(none.takes, 1);
-}
-
-TEST(DeviceProperties, MicBusyCountsRunningSourcesButNotMonitorsOrSinks) {
-  struct Case {
-    const char* what;
-    bool sinkRunning;
-    bool monitorRunning;
-    bool micRunning;
-    bool busy;
-  };
-  for (const Case c : {Case{"idle", false, false, false, false},
-                       Case{"playing and recording the monitor", true, true, false, false},
-                       Case{"microphone recorded", false, false, true, true}}) {
-    SCOPED_TRACE(c.what);
-    ServerSnapshot snapshot = desk();
-    snapshot.sinks[0].running = c.sinkRunning;
-    snapshot.sources[0].running = c.monitorRunning;
-    snapshot.sources[1].running = c.micRunning;
-    Layer layer(snapshot);
-    EXPECT_EQ(micBusy(layer.hardware), c.busy);
-  }
-  Layer none(std::nullopt);
-  EXPECT_FALSE(micBusy(none.hardware));
-}
-
-TEST(DeviceProperties, AudioOutReportsTheDefaultSink) {
-  Layer layer(desk());
-  RecordingOutput out;
-  EXPECT_EQ(mirlet::testing::endStatus([&] { audioOut(layer.hardware, out); }), 0);
-  EXPECT_EQ(out.standardOutput(),
-            "{\"ok\":true,\"isSpeaker\":false,\"transport\":\"usb\",\"name\":\"Desk\\/Headset\","
-            "\"headphones\":true}\n");
-
-  Layer none(std::nullopt);
-  RecordingOutput plain;
-  EXPECT_EQ(mirlet::testing::endStatus([&] { audioOut(none.hardware, plain); }), 0);
-  EXPECT_EQ(plain.standardOutput(), "{\"ok\":false}\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "fakes/fake_audio_hardware.hpp"
 #include "mirlet/audio/device_queries.hpp"
@@ -11,6 +12,8 @@
 namespace mirlet::testing {
 namespace {
 
+using HW = FakeAudioHardware;
+constexpr std::uint32_t kSystem = kAudioObjectSystemObject;
 constexpr std::uint32_t kDevices = kAudioHardwarePropertyDevices;
 constexpr std::uint32_t kConfiguration = kAudioDevicePropertyStreamConfiguration;
 constexpr std::uint32_t kRunning = kAudioDevicePropertyDeviceIsRunningSomewhere;
@@ -18,11 +21,7 @@ constexpr std::uint32_t kGlobal = kAudioObjectPropertyScopeGlobal;
 constexpr std::uint32_t kInput = kAudioObjectPropertyScopeInput;
 
 TEST(FourCC, GivesTheCharactersLessSurroundingBlanks) {
-  struct Case {
-    std::uint32_t code;
-    std::string text;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::uint32_t, std::string> cases[] = {
       {0x626C746E, "bltn"},
       {0x75736220, "usb"},
       {0x20202020, ""},
@@ -35,235 +34,116 @@ TEST(FourCC, GivesTheCharactersLessSurroundingBlanks) {
        "\x7F"
        "ABC"},
       {0x0A616220, "\nab"},  // only spaces and tabs are trimmed
-      {fourCharCode("dev#"), "dev#"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
-    EXPECT_EQ(fourCC(c.code), c.text);
-  }
+      {fourCharCode("dev#"), "dev#"}};
+  for (const auto& [code, text] : cases) EXPECT_EQ(fourCC(code), text) << code;
 }
 
-struct MicCase {
-  const char* name;
-  std::function<void(FakeAudioHardware&)> setUp;
-  bool busy;
-};
+// Device 5 alone, with these input channels and running flag.
+void one(HW& hw, std::vector<std::uint32_t> channels, bool running) {
+  hw.setDevices({5});
+  hw.setDevice(5, channels, running);
+}
+// Device 5 running, its stream configuration replaced by `configuration`.
+void configured(HW& hw, HW::Property configuration) {
+  one(hw, {2}, true);
+  hw.set(5, kConfiguration, kInput, std::move(configuration));
+}
 
 TEST(MicBusy, AnswersFromTheInputCapableRunningDevices) {
-  const std::vector<MicCase> cases = {
-      {"no devices", [](auto& hw) { hw.setDevices({}); }, false},
+  struct Case {
+    const char* name;
+    std::function<void(HW&)> setUp;
+    bool busy;
+  };
+  const Case cases[] = {
+      {"no devices", [](HW& hw) { hw.setDevices({}); }, false},
       {"device list size fails",
-       [](auto& hw) {
-         hw.failing(kAudioObjectSystemObject, kDevices, kGlobal);
-         hw.setInputBuffers(7, {2});
-         hw.setRunning(7, true);
-       },
-       false},
+       [](HW& hw) { one(hw, {2}, true); hw.failing(kSystem, kDevices, kGlobal); }, false},
       {"device list read fails",
-       [](auto& hw) {
-         hw.set(kAudioObjectSystemObject, kDevices, kGlobal,
-                {.bytes = FakeAudioHardware::bytesOf<AudioObjectID>({7}),
-                 .dataStatus = FakeAudioHardware::kFailure});
-         hw.setInputBuffers(7, {2});
-         hw.setRunning(7, true);
-       },
-       false},
+       [](HW& hw) { one(hw, {2}, true); hw.setDevices({5}, {}, HW::kFailure); }, false},
       {"device list below four bytes",
-       [](auto& hw) {
-         hw.set(kAudioObjectSystemObject, kDevices, kGlobal,
-                {.bytes = FakeAudioHardware::bytesOf<AudioObjectID>({7}), .size = 3});
-         hw.setInputBuffers(7, {2});
-         hw.setRunning(7, true);
-       },
-       false},
+       [](HW& hw) { one(hw, {2}, true); hw.setDevices({5}, 3); }, false},
       {"a remainder of the list size is ignored",
-       [](auto& hw) {
-         hw.set(kAudioObjectSystemObject, kDevices, kGlobal,
-                {.bytes = FakeAudioHardware::bytesOf<AudioObjectID>({7, 8}), .size = 6});
-         hw.setInputBuffers(8, {2});
-         hw.setRunning(8, true);
-       },
-       false},
+       [](HW& hw) { hw.setDevices({7, 8}, 6); hw.setDevice(8, {2}, true); }, false},
       {"only output devices, running",
-       [](auto& hw) {
-         hw.setDevices({3, 4});
-         hw.setInputBuffers(3, {});
-         hw.setInputBuffers(4, {});
-         hw.setRunning(3, true);
-         hw.setRunning(4, true);
-       },
+       [](HW& hw) { hw.setDevices({3, 4}); hw.setDevice(3, {}, true); hw.setDevice(4, {}, true); },
        false},
-      {"input of two channels, not running",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.setInputBuffers(5, {2});
-         hw.setRunning(5, false);
-       },
-       false},
-      {"input of two channels, running",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.setInputBuffers(5, {2});
-         hw.setRunning(5, true);
-       },
-       true},
-      {"buffers of 0 channels, running",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.setInputBuffers(5, {0, 0});
-         hw.setRunning(5, true);
-       },
-       false},
-      {"a later buffer with channels counts",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.setInputBuffers(5, {0, 0, 1});
-         hw.setRunning(5, true);
-       },
-       true},
+      {"input of two channels, not running", [](HW& hw) { one(hw, {2}, false); }, false},
+      {"input of two channels, running", [](HW& hw) { one(hw, {2}, true); }, true},
+      {"buffers of 0 channels, running", [](HW& hw) { one(hw, {0, 0}, true); }, false},
+      {"a later buffer with channels counts", [](HW& hw) { one(hw, {0, 0, 1}, true); }, true},
       {"input and output device running for playback",
-       [](auto& hw) {
-         hw.setDevices({6});
-         hw.setInputBuffers(6, {1});
-         hw.setCode(6, kConfiguration, kAudioObjectPropertyScopeOutput, 2);
-         hw.setRunning(6, true);
+       [](HW& hw) {
+         one(hw, {1}, true);
+         hw.setCode(5, kConfiguration, kAudioObjectPropertyScopeOutput, 2);
        },
        true},
       {"failed running query passed over",
-       [](auto& hw) {
+       [](HW& hw) {
          hw.setDevices({5, 6});
-         hw.setInputBuffers(5, {2});
+         hw.setDevice(5, {2}, true);
          hw.failing(5, kRunning, kGlobal);
-         hw.setInputBuffers(6, {2});
-         hw.setRunning(6, true);
+         hw.setDevice(6, {2}, true);
        },
        true},
       {"running flag of any non-zero value",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.setInputBuffers(5, {2});
-         hw.setCode(5, kRunning, kGlobal, 0x80000000u);
-       },
-       true},
+       [](HW& hw) { one(hw, {2}, false); hw.setCode(5, kRunning, kGlobal, 0x80000000u); }, true},
       {"configuration size fails",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.set(5, kConfiguration, kInput,
-                {.bytes = FakeAudioHardware::bufferList({2}),
-                 .sizeStatus = FakeAudioHardware::kFailure});
-         hw.setRunning(5, true);
-       },
+       [](HW& hw) { configured(hw, {.bytes = HW::bufferList({2}), .sizeStatus = HW::kFailure}); },
        false},
       {"configuration size 0",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.set(5, kConfiguration, kInput,
-                {.bytes = FakeAudioHardware::bufferList({2}), .size = 0});
-         hw.setRunning(5, true);
-       },
-       false},
+       [](HW& hw) { configured(hw, {.bytes = HW::bufferList({2}), .size = 0}); }, false},
       {"configuration read fails",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.set(5, kConfiguration, kInput,
-                {.bytes = FakeAudioHardware::bufferList({2}),
-                 .dataStatus = FakeAudioHardware::kFailure});
-         hw.setRunning(5, true);
-       },
+       [](HW& hw) { configured(hw, {.bytes = HW::bufferList({2}), .dataStatus = HW::kFailure}); },
        false},
       {"a count beyond the value's size reads only what is there",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.set(5, kConfiguration, kInput, {.bytes = FakeAudioHardware::bufferList({0}, 1000)});
-         hw.setRunning(5, true);
-       },
-       false},
+       [](HW& hw) { configured(hw, {.bytes = HW::bufferList({0}, 1000)}); }, false},
       {"a configuration too short for its count",
-       [](auto& hw) {
-         hw.setDevices({5});
-         hw.set(5, kConfiguration, kInput, {.bytes = FakeAudioHardware::bufferList({}, 1)});
-         hw.setRunning(5, true);
-       },
-       false},
+       [](HW& hw) { configured(hw, {.bytes = HW::bufferList({}, 1)}); }, false},
       {"an entry the list read did not fill is examined as device 0",
-       [](auto& hw) {
-         hw.set(kAudioObjectSystemObject, kDevices, kGlobal,
-                {.bytes = FakeAudioHardware::bytesOf<AudioObjectID>({9}), .size = 8});
-         hw.setInputBuffers(0, {1});
-         hw.setRunning(0, true);
-       },
-       true},
+       [](HW& hw) { hw.setDevices({9}, 8); hw.setDevice(0, {1}, true); }, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeAudioHardware hardware;
+    HW hardware;
     c.setUp(hardware);
     EXPECT_EQ(micBusy(hardware), c.busy);
   }
 }
 
-TEST(MicBusy, StopsAtTheFirstBusyInputDevice) {
-  FakeAudioHardware hardware;
-  hardware.setDevices({5, 6});
-  for (AudioObjectID device : {5u, 6u}) {
-    hardware.setInputBuffers(device, {2});
-    hardware.setRunning(device, true);
-  }
+// In list order: an output device's flag is never read, each read has the capacity that the size
+// query gave, and the scan stops at the first busy input device.
+TEST(MicBusy, ReadsOnlyWhatTheAnswerNeeds) {
+  HW hardware;
+  hardware.setDevices({3, 5, 6, 7});
+  hardware.setDevice(3, {}, true);
+  hardware.setDevice(5, {1, 1, 1}, false);
+  hardware.setDevice(6, {2}, true);
+  hardware.setDevice(7, {2}, true);
   EXPECT_TRUE(micBusy(hardware));
-  EXPECT_EQ(hardware.askedAbout(6), 0);
-
-  // With the first idle the second decides.
-  FakeAudioHardware second;
-  second.setDevices({5, 6});
-  second.setInputBuffers(5, {2});
-  second.setRunning(5, false);
-  second.setInputBuffers(6, {2});
-  second.setRunning(6, true);
-  EXPECT_TRUE(micBusy(second));
-  EXPECT_EQ(second.asked(6, kRunning), 1);
-}
-
-TEST(MicBusy, AsksForTheRunningFlagOnlyOfInputDevices) {
-  FakeAudioHardware hardware;
-  hardware.setDevices({3, 5});
-  hardware.setInputBuffers(3, {});
-  hardware.setRunning(3, true);
-  hardware.setInputBuffers(5, {2});
-  hardware.setRunning(5, false);
-  EXPECT_FALSE(micBusy(hardware));
-  EXPECT_EQ(hardware.asked(3, kRunning), 0);
-  EXPECT_EQ(hardware.asked(5, kRunning), 1);
-}
-
-TEST(DeviceQueries, ReadWithTheCapacityTheSizeQueryGave) {
-  FakeAudioHardware hardware;
-  hardware.setDevices({5, 6, 7});
-  hardware.setInputBuffers(5, {1, 1, 1});
-  hardware.setRunning(5, false);
-  micBusy(hardware);
-  std::vector<std::uint32_t> reads;
-  for (const auto& query : hardware.queries)
-    if (!query.sizeOnly) reads.push_back(query.capacity);
-  // The list (3 identifiers), the configuration of three buffers, the flag of 4 bytes.
-  ASSERT_GE(reads.size(), 3u);
-  EXPECT_EQ(reads[0], 12u);
-  EXPECT_EQ(reads[1], audioBufferListSize(3));
-  EXPECT_EQ(reads[2], 4u);
+  using Read = std::tuple<AudioObjectID, std::uint32_t, std::uint32_t>;
+  std::vector<Read> reads;
+  for (const auto& q : hardware.queries)
+    if (!q.sizeOnly) reads.emplace_back(q.object, q.selector, q.capacity);
+  EXPECT_EQ(reads, (std::vector<Read>{{kSystem, kDevices, 16},
+                                      {3, kConfiguration, audioBufferListSize(0)},
+                                      {5, kConfiguration, audioBufferListSize(3)},
+                                      {5, kRunning, 4},
+                                      {6, kConfiguration, audioBufferListSize(1)},
+                                      {6, kRunning, 4}}));
+  EXPECT_EQ(hardware.askedAbout(7), 0);
 }
 
 TEST(DefaultOutputDevice, IsAbsentOnlyWhenTheQueryFails) {
-  FakeAudioHardware none;
+  HW none;
   EXPECT_EQ(defaultOutputDevice(none), std::nullopt);
-
-  FakeAudioHardware zero;
-  zero.setDefaultOutput(0);
-  EXPECT_EQ(defaultOutputDevice(zero), std::optional<AudioObjectID>(0));
-
-  FakeAudioHardware some;
-  some.setDefaultOutput(42);
-  EXPECT_EQ(defaultOutputDevice(some), std::optional<AudioObjectID>(42));
-  ASSERT_EQ(some.queries.size(), 1u);
-  EXPECT_EQ(some.queries[0].capacity, 4u);
+  for (AudioObjectID device : {0u, 42u}) {
+    HW some;
+    some.setDefaultOutput(device);
+    EXPECT_EQ(defaultOutputDevice(some), std::optional<AudioObjectID>(device));
+    ASSERT_EQ(some.queries.size(), 1u);
+    EXPECT_EQ(some.queries[0].capacity, 4u);
+  }
 }
 
 }  // namespace
