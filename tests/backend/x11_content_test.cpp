@@ -1,5 +1,5 @@
 // The X11 capture service against the private Xvfb, with windows this test makes itself, so
-// every property can be set exactly as odd programs set them.
+// every property can be set exactly as odd programs set them, and the server paints them itself.
 
 // Google Test first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "fakes/fake_capture.hpp"
 #include "mirlet/platform/linux/x11/screen_capture.hpp"
 #include "mirlet/platform/linux/x11/window_text.hpp"
 #include "support/harness.hpp"
@@ -80,6 +82,37 @@ const Window* find(const ShareableContent& content, ::Window id) {
   for (const auto& window : content.windows)
     if (window.windowID == id) return &window;
   return nullptr;
+}
+
+constexpr unsigned long kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
+
+Result<Image> capture(const ContentFilter& filter, std::int64_t width, std::int64_t height) {
+  StreamConfiguration configuration;
+  configuration.width = width;
+  configuration.height = height;
+  return await<Image>([&](Completion<Image> done) {
+    x11::captureImage(filter, configuration, std::move(done));
+  });
+}
+
+ContentFilter windowAlone(::Window id) {
+  return ContentFilter::desktopIndependentWindow(makeWindow(static_cast<std::uint32_t>(id), {}));
+}
+ContentFilter wholeDisplay(Rect frame) {
+  return ContentFilter::displayExcludingWindows(makeDisplay(0, frame), {});
+}
+
+unsigned long pixelAt(const Image& image, std::uint32_t x, std::uint32_t y) {
+  const std::uint8_t* p = image.row(y) + std::size_t{x} * 4;
+  return (static_cast<unsigned long>(p[2]) << 16) | (static_cast<unsigned long>(p[1]) << 8) | p[0];
+}
+
+// How many pixels of `image` are not `color`.
+std::size_t pixelsOtherThan(const Image& image, unsigned long color) {
+  std::size_t count = 0;
+  for (std::uint32_t y = 0; y < image.height; ++y)
+    for (std::uint32_t x = 0; x < image.width; ++x) count += pixelAt(image, x, y) != color;
+  return count;
 }
 
 TEST(BackendX11Content, TitlesInEveryEncodingAndApplicationNames) {
@@ -188,6 +221,65 @@ TEST(BackendX11Content, NoXServerIsAnErrorNotACrash) {
 
 TEST(BackendX11Text, Latin1BecomesUtf8) {
   EXPECT_EQ(x11::latin1ToUtf8("a\xe9\xff\x7f"), "a\xc3\xa9\xc3\xbf\x7f");
+}
+
+TEST(BackendX11Capture, WindowAloneEvenWhereCoveredAtTheAskedSize) {
+  TestClient client;
+  const ::Window red = client.make(300, 300, 100, 50, kRed);
+  client.make(250, 280, 300, 150, kGreen);  // covers the red one wholly
+  struct Case {
+    std::int64_t width, height;
+  };
+  for (const Case c : {Case{200, 100}, Case{333, 77}, Case{2, 2}}) {
+    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
+    const auto picture =
+        capture(windowAlone(red), c.width, c.height);
+    ASSERT_TRUE(picture) << picture.error().description;
+    EXPECT_EQ(picture->width, c.width);
+    EXPECT_EQ(picture->height, c.height);
+    EXPECT_EQ(pixelsOtherThan(*picture, kRed), 0u);
+  }
+}
+
+TEST(BackendX11Capture, DisplayShowsWhatIsOnTopAndBlackBeyondTheScreen) {
+  TestClient client;
+  client.make(300, 300, 100, 50, kRed);
+  client.make(250, 280, 300, 150, kGreen);
+  client.make(1880, 1040, 40, 40, kBlue);  // the screen's bottom right corner
+  const auto whole =
+      capture(wholeDisplay({0, 0, 1920, 1080}), 3840, 2160);
+  ASSERT_TRUE(whole) << whole.error().description;
+  ASSERT_EQ(whole->width, 3840u);
+  EXPECT_EQ(pixelAt(*whole, 2 * 320, 2 * 310), kGreen);
+  EXPECT_EQ(pixelAt(*whole, 2 * 320 + 1, 2 * 310 + 1), kGreen);
+  EXPECT_EQ(pixelAt(*whole, 3839, 2159), kBlue);
+
+  // A monitor reaching 100 points past the screen's right and bottom edges.
+  const auto past =
+      capture(wholeDisplay({1820, 980, 200, 200}), 400, 400);
+  ASSERT_TRUE(past) << past.error().description;
+  EXPECT_EQ(pixelAt(*past, 2 * 80, 2 * 80), kBlue);
+  EXPECT_EQ(pixelAt(*past, 399, 399), 0u);
+  EXPECT_EQ(pixelAt(*past, 2 * 99 + 1, 10), pixelAt(*whole, 2 * 1919 + 1, 2 * 985));
+}
+
+TEST(BackendX11Capture, WindowsThatCannotBeCapturedAreErrors) {
+  TestClient client;
+  const ::Window hidden = client.make(10, 10, 100, 100, kRed, 0, false, false);
+  const ::Window gone = client.make(10, 10, 100, 100, kRed);
+  XDestroyWindow(client.get(), gone);
+  XSync(client.get(), False);
+  for (const ::Window id : {hidden, gone, ::Window{0}, ::Window{0x7fffffff}}) {
+    SCOPED_TRACE(id);
+    const auto picture = capture(windowAlone(id), 20, 20);
+    EXPECT_FALSE(picture);
+  }
+  for (const auto& size : {std::pair<std::int64_t, std::int64_t>{0, 10}, {10, -1}, {1 << 20, 10}}) {
+    const auto picture = capture(
+        wholeDisplay({0, 0, 1920, 1080}), size.first,
+        size.second);
+    EXPECT_FALSE(picture);
+  }
 }
 
 }  // namespace

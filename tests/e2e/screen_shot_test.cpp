@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "e2e/screen_support.hpp"
 
 namespace mirlet::testing {
@@ -36,7 +38,7 @@ TEST(E2EScreenShot, ACoveredWindowComesOutAloneAtTwiceItsSize) {
   EXPECT_EQ(png->at(0, 0), kYellow);
 }
 
-TEST(E2EScreenShot, SmallWindowsOddPathsAndUnknownIds) {
+TEST(E2EScreenShot, SmallWindowsOddPathsAndFailures) {
   testDisplay();
   XClient small = startClient({"xlogo", "-bw", "0", "-bg", "yellow", "-geometry",
                                "50x30+20+700", "-title", "small"},
@@ -51,30 +53,16 @@ TEST(E2EScreenShot, SmallWindowsOddPathsAndUnknownIds) {
   EXPECT_EQ(png->width, 100u);
   EXPECT_EQ(png->height, 60u);
 
-  const RunResult unknown = runMirlet({"shot", "4000000000", dir / "u.png"});
-  EXPECT_EQ(unknown.status, 1);
-  EXPECT_EQ(unknown.out, "");
-  EXPECT_EQ(unknown.err, "window_not_found\n");
-  EXPECT_FALSE(fileExists(dir / "u.png"));
-}
-
-TEST(E2EScreenShot, AMissingFolderFailsAfterTheNote) {
-  testDisplay();
-  XClient logo = startClient({"xlogo", "-geometry", "100x100+50+50", "-title", "nowhere"},
-                             "nowhere");
-  TempDir dir;
-  const RunResult result = runMirlet({"shot", logo.id, dir / "missing/x.png"});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, kNote + "png_encode_failed\n");
-}
-
-TEST(E2EScreenShot, NoServerMeansNoContent) {
-  TempDir dir;
-  const RunResult result = runMirlet({"shot", "1", dir / "x.png"}, {{"DISPLAY", ":999"}});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "no_shareable_content\n");
+  // A missing folder fails after the note; an unknown id before anything is written.
+  for (const auto& [id, path, reason] :
+       {std::tuple{small.id, dir / "missing/x.png", kNote + "png_encode_failed\n"},
+        std::tuple{std::string("4000000000"), dir / "u.png", std::string("window_not_found\n")}}) {
+    const RunResult failed = runMirlet({"shot", id, path});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(failed.err, reason);
+    EXPECT_FALSE(fileExists(path));
+  }
 }
 
 // Without Composite the window alone cannot be had, so the display-crop fallback runs; two

@@ -1,4 +1,5 @@
-// `windows` as a real process against real X clients on the private Xvfb.
+// `windows` as a real process against real X clients on the private Xvfb, and both screen
+// commands with no X server.
 
 #include <gtest/gtest.h>
 
@@ -61,11 +62,15 @@ TEST(E2EScreenWindows, EmptyScreenAndNoServer) {
   const RunResult none = runMirlet({"windows"}, empty.env());
   EXPECT_EQ(none.status, 0);
   EXPECT_EQ(none.out, "[]\n");
+  TempDir dir;
   for (const EnvChanges& env : {EnvChanges{{"DISPLAY", ":999"}}, EnvChanges{{"DISPLAY", std::nullopt}}}) {
-    const RunResult result = runMirlet({"windows"}, env);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "no_shareable_content\n");
+    for (const auto& args : {std::vector<std::string>{"windows"},
+                             std::vector<std::string>{"shot", "1", dir / "x.png"}}) {
+      const RunResult result = runMirlet(args, env);
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(result.err, "no_shareable_content\n");
+    }
   }
 }
 

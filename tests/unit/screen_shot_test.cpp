@@ -35,7 +35,8 @@ struct Rig {
 ShareableContent desktop() {
   ShareableContent content;
   content.windows = {makeWindow(7, {10, 10, 300, 200}), makeWindow(42, {110, 60, 300, 200}),
-                     makeWindow(42, {0, 0, 999, 999}), makeWindow(9, {2000, 100, 100.7, 50.2})};
+                     makeWindow(42, {0, 0, 999, 999}), makeWindow(9, {2000, 100, 100.7, 50.2}),
+                     makeWindow(11, {5000, 5000, 100, 100})};
   content.displays = {makeDisplay(1, {100, 50, 1920, 1080}), makeDisplay(2, {2020, 0, 1280, 1024})};
   return content;
 }
@@ -91,81 +92,69 @@ TEST(ScreenShot, EveryPathThroughTheCommand) {
   }
 }
 
-TEST(ScreenShot, AsksForTheFirstWindowWithTheIdAloneAtTwiceItsSize) {
-  Rig rig;
-  rig.capture.content = desktop();
-  rig.capture.pictures.push_back(coordinateImage(600, 400));
-  rig.images.answers = {true};
-  ASSERT_EQ(rig.run(42, "a/b.png"), -1);
-  ASSERT_EQ(rig.capture.requests.size(), 1u);
-  const auto& request = rig.capture.requests[0];
-  EXPECT_EQ(request.filter.kind, ContentFilter::Kind::desktopIndependentWindow);
-  EXPECT_EQ(request.filter.window.frame, (Rect{110, 60, 300, 200}));  // not the later 42
-  EXPECT_EQ(request.configuration.width, 600);
-  EXPECT_EQ(request.configuration.height, 400);
-  ASSERT_EQ(rig.images.writes.size(), 1u);
-  EXPECT_EQ(rig.images.writes[0].path, "a/b.png");
-  EXPECT_EQ(rig.images.writes[0].width, 600u);
-  EXPECT_EQ(rig.out.standardOutput(),
-            "{\"ok\":true,\"mode\":\"window\",\"path\":\"a/b.png\"}\n");
-}
-
-TEST(ScreenShot, FallbackCropsTheWindowOutOfTheWholeDisplayPicture) {
-  Rig rig;
-  rig.capture.content = desktop();
-  rig.capture.pictures.push_back(failure("gone"));
-  rig.capture.pictures.push_back(coordinateImage(3840, 2160));
-  rig.images.answers = {true};
-  ASSERT_EQ(rig.run(42), -1);
-  ASSERT_EQ(rig.capture.requests.size(), 2u);
-  const auto& request = rig.capture.requests[1];
-  EXPECT_EQ(request.filter.kind, ContentFilter::Kind::displayExcludingWindows);
-  EXPECT_EQ(request.filter.display.displayID, 1u);
-  EXPECT_TRUE(request.filter.windows.empty());
-  EXPECT_EQ(request.configuration.width, 3840);
-  EXPECT_EQ(request.configuration.height, 2160);
-  // (110, 60) on a display at (100, 50): the crop starts at pixel (20, 20) and is 600 x 400.
-  ASSERT_EQ(rig.images.writes.size(), 1u);
-  EXPECT_EQ(rig.images.writes[0].width, 600u);
-  EXPECT_EQ(rig.images.writes[0].height, 400u);
-  EXPECT_EQ(rig.images.writes[0].firstPixel, 0x00001414u);
-}
-
-TEST(ScreenShot, FallbackWritesTheWholeDisplayWhenTheCropMissesIt) {
-  Rig rig;
-  rig.capture.content = desktop();
-  // On no display at all: the first one is captured, and the window lies wholly outside it.
-  rig.capture.content->windows.push_back(makeWindow(11, {5000, 5000, 100, 100}));
-  rig.capture.pictures.push_back(failure("gone"));
-  rig.capture.pictures.push_back(coordinateImage(3840, 2160));
-  rig.images.answers = {true};
-  ASSERT_EQ(rig.run(11), -1);
-  EXPECT_EQ(rig.capture.requests[1].filter.display.displayID, 1u);
-  ASSERT_EQ(rig.images.writes.size(), 1u);
-  EXPECT_EQ(rig.images.writes[0].width, 3840u);
-  EXPECT_EQ(rig.images.writes[0].height, 2160u);
-  EXPECT_EQ(rig.out.standardOutput(),
-            "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"out.png\"}\n");
-  EXPECT_EQ(rig.out.standardError(), kNote);
-}
-
-TEST(ScreenShot, FallbackCropIsClippedToTheDisplayHoldingTheMidpoint) {
-  Rig rig;
-  rig.capture.content = desktop();
-  // 100.7 x 50.2 at (2000, 100): its midpoint lies on display 2 (from x 2020), the window reaches
-  // 20 points left of it.
-  rig.capture.pictures.push_back(failure("gone"));
-  rig.capture.pictures.push_back(coordinateImage(2560, 2048));
-  rig.images.answers = {true};
-  ASSERT_EQ(rig.run(9), -1);
-  EXPECT_EQ(rig.capture.requests[0].configuration.width, 200);
-  EXPECT_EQ(rig.capture.requests[0].configuration.height, 100);
-  EXPECT_EQ(rig.capture.requests[1].filter.display.displayID, 2u);
-  ASSERT_EQ(rig.images.writes.size(), 1u);
-  // x from -40 to 161.4, so 0..162; y from 200 to 300.4, so 200..301.
-  EXPECT_EQ(rig.images.writes[0].width, 162u);
-  EXPECT_EQ(rig.images.writes[0].height, 101u);
-  EXPECT_EQ(rig.images.writes[0].firstPixel, 0x0000c800u);
+// What is asked of the service and what is written: the first window with the id, alone at twice
+// its size; else the display holding its midpoint, cropped to the window, or whole on a miss.
+TEST(ScreenShot, AsksForTheWindowThenCropsTheDisplayHoldingIt) {
+  struct Case {
+    const char* name;
+    std::uint32_t id;
+    std::string path;
+    bool windowPicture;
+    Rect frame;                   // of the window asked for
+    std::int64_t width, height;   // of the window picture asked for
+    std::uint32_t display;        // the display asked for, 0 when none is
+    std::uint32_t writtenWidth, writtenHeight, firstPixel;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"window", 42, "a/b.png", true, {110, 60, 300, 200}, 600, 400, 0, 600, 400, 0,
+       "{\"ok\":true,\"mode\":\"window\",\"path\":\"a/b.png\"}\n"},
+      {"path as a string body", 42, "dir/\"q\"\\b\n.png", true, {110, 60, 300, 200}, 600, 400, 0,
+       600, 400, 0, "{\"ok\":true,\"mode\":\"window\",\"path\":\"dir/\\\"q\\\"\\\\b\\n.png\"}\n"},
+      // (110, 60) on a display at (100, 50): the crop starts at pixel (20, 20) and is 600 x 400.
+      {"crop", 42, "out.png", false, {110, 60, 300, 200}, 600, 400, 1, 600, 400, 0x00001414u,
+       "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"out.png\"}\n"},
+      // On no display: the first is captured, and the window lies wholly outside it.
+      {"crop misses", 11, "out.png", false, {5000, 5000, 100, 100}, 200, 200, 1, 3840, 2160, 0,
+       "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"out.png\"}\n"},
+      // 100.7 x 50.2 at (2000, 100): its midpoint lies on display 2 (from x 2020); x from -40 to
+      // 161.4, so 0..162; y from 200 to 300.4, so 200..301.
+      {"crop clipped", 9, "out.png", false, {2000, 100, 100.7, 50.2}, 200, 100, 2, 162, 101,
+       0x0000c800u, "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"out.png\"}\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.capture.content = desktop();
+    rig.capture.pictures.push_back(c.windowPicture ? Result<Image>(coordinateImage(600, 400))
+                                                   : failure("gone"));
+    // Twice the display's size in points.
+    const std::uint32_t width = c.display == 1 ? 3840 : 2560, height = c.display == 1 ? 2160 : 2048;
+    if (c.display != 0) rig.capture.pictures.push_back(coordinateImage(width, height));
+    rig.images.answers = {true};
+    ASSERT_EQ(rig.run(c.id, c.path), -1);
+    EXPECT_EQ(rig.out.standardOutput(), c.out);
+    EXPECT_EQ(rig.out.standardError(), c.display != 0 ? kNote : "");
+    ASSERT_EQ(rig.capture.requests.size(), c.display != 0 ? 2u : 1u);
+    const auto& window = rig.capture.requests[0];
+    EXPECT_EQ(window.filter.kind, ContentFilter::Kind::desktopIndependentWindow);
+    EXPECT_EQ(window.filter.window.frame, c.frame);
+    EXPECT_EQ(window.configuration.width, c.width);
+    EXPECT_EQ(window.configuration.height, c.height);
+    if (c.display != 0) {
+      const auto& display = rig.capture.requests[1];
+      EXPECT_EQ(display.filter.kind, ContentFilter::Kind::displayExcludingWindows);
+      EXPECT_EQ(display.filter.display.displayID, c.display);
+      EXPECT_TRUE(display.filter.windows.empty());
+      EXPECT_EQ(display.configuration.width, width);
+      EXPECT_EQ(display.configuration.height, height);
+    }
+    ASSERT_EQ(rig.images.writes.size(), 1u);
+    EXPECT_EQ(rig.images.writes[0].path, c.path);
+    EXPECT_EQ(rig.images.writes[0].width, c.writtenWidth);
+    EXPECT_EQ(rig.images.writes[0].height, c.writtenHeight);
+    EXPECT_EQ(rig.images.writes[0].firstPixel, c.firstPixel);
+  }
 }
 
 TEST(ScreenShot, UnknownIdFailsWithoutAskingForAPicture) {
@@ -178,17 +167,6 @@ TEST(ScreenShot, UnknownIdFailsWithoutAskingForAPicture) {
     EXPECT_EQ(rig.out.standardError(), "window_not_found\n");
     EXPECT_TRUE(rig.capture.requests.empty());
   }
-}
-
-TEST(ScreenShot, PathIsWrittenAsAJsonStringBody) {
-  Rig rig;
-  rig.capture.content = desktop();
-  rig.capture.pictures.push_back(coordinateImage(600, 400));
-  rig.images.answers = {true};
-  ASSERT_EQ(rig.run(42, "dir/\"q\"\\b\n.png"), -1);
-  EXPECT_EQ(rig.out.standardOutput(),
-            "{\"ok\":true,\"mode\":\"window\",\"path\":\"dir/\\\"q\\\"\\\\b\\n.png\"}\n");
-  EXPECT_EQ(rig.out.lines(), 1);
 }
 
 }  // namespace
