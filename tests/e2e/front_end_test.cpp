@@ -17,18 +17,13 @@ struct FailureCase {
 };
 
 TEST(E2EFrontEnd, FailuresWriteOnlyTheReasonWithStatusOne) {
+  // One of each kind: the dispatch table tests every text and check with fakes.
   const std::vector<FailureCase> cases = {
       {{}, "usage: mirlet windows|shot|audio|audioout ...\n"},
       {{"Check"}, "unknown command Check\n"},
       {{"check "}, "unknown command check \n"},
       {{""}, "unknown command \n"},
-      {{"audioOut"}, "unknown command audioOut\n"},
-      {{"windows2"}, "unknown command windows2\n"},
-      {{"shot"}, "usage: mirlet shot <windowID> <out.png>\n"},
-      {{"shot", "42"}, "usage: mirlet shot <windowID> <out.png>\n"},
-      {{"shot", "", "x.png"}, "usage: mirlet shot <windowID> <out.png>\n"},
       {{"shot", "0x2A", "x.png"}, "usage: mirlet shot <windowID> <out.png>\n"},
-      {{"shot", "4294967296", "x.png"}, "usage: mirlet shot <windowID> <out.png>\n"},
       {{"audio"}, "usage: mirlet audio <out.m4a>\n"},
   };
   for (const auto& c : cases) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_capture.hpp"
 #include "mirlet/platform/platform.hpp"
 
 namespace mirlet::testing {
@@ -73,26 +74,6 @@ class InlineExecutor final : public TaskExecutor {
   }
 };
 
-class RefusingCaptureService final : public CaptureService {
- public:
-  void getShareableContent(bool, bool, Completion<ShareableContent> completion) override {
-    completion(failure("no capture service"));
-  }
-  void captureImage(const ContentFilter&, const StreamConfiguration&,
-                    Completion<Image> completion) override {
-    completion(failure("no capture service"));
-  }
-  std::shared_ptr<CaptureStream> makeStream(const ContentFilter&, const StreamConfiguration&,
-                                            std::shared_ptr<StreamDelegate>) override {
-    return nullptr;
-  }
-};
-
-class RefusingImageOutput final : public ImageOutput {
- public:
-  bool writePNG(const Image&, const std::string&) override { return false; }
-};
-
 class RefusingAssetWriting final : public AssetWriting {
  public:
   Result<std::unique_ptr<AssetWriter>> makeAssetWriter(const std::string&, FileType) override {
@@ -130,8 +111,8 @@ struct FakePlatform {
   FakeApplication defaultApplication;
   FakeRunLoop defaultRunLoop;
   InlineExecutor defaultExecutor;
-  RefusingCaptureService defaultCaptureService;
-  RefusingImageOutput defaultImageOutput;
+  ScriptedCaptureService defaultCaptureService;  // refuses the content query
+  ScriptedImageOutput defaultImageOutput;        // refuses every write
   RefusingAssetWriting defaultAssetWriting;
   RecordingFileManager defaultFileManager;
   RefusingAudioHardware defaultAudioHardware;
@@ -145,6 +126,8 @@ struct FakePlatform {
   AssetWriting* assetWriting = &defaultAssetWriting;
   FileManager* fileManager = &defaultFileManager;
   AudioHardware* audioHardware = &defaultAudioHardware;
+
+  FakePlatform() { defaultCaptureService.content = failure("no capture service"); }
 
   Platform platform() {
     return Platform{*screenAccess, *application,  *runLoop,      *executor,     *captureService,

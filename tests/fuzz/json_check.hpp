@@ -1,6 +1,7 @@
 #pragma once
-// A strict reader for the JSON that the fuzzers produce: it accepts exactly RFC 8259 text in
-// valid UTF-8 and hands back what a string decodes to, so a fuzzer can compare it with its input.
+// A strict reader for the JSON that our writers produce: it accepts exactly RFC 8259 text in
+// valid UTF-8, with \u escapes only where JSON requires one (a control character), and hands back
+// what a string decodes to, so a fuzzer can compare it with its input.
 
 #include <cstdint>
 #include <cstdlib>
@@ -18,11 +19,9 @@ class JsonReader {
 
   // A string body (what stands between the quotation marks) decoded to UTF-8.
   static bool decodeBody(std::string_view body, std::string& decoded) {
-    std::string quoted = "\"";
-    quoted.append(body);
-    quoted += '"';
+    const std::string quoted = "\"" + std::string(body) + "\"";
     JsonReader reader(quoted);
-    return reader.string(&decoded) && reader.pos_ == quoted.size();
+    return reader.string(decoded) && reader.pos_ == quoted.size();
   }
 
   std::string lastString;
@@ -30,11 +29,10 @@ class JsonReader {
 
  private:
   bool value() {
-    if (pos_ >= text_.size()) return false;
-    switch (text_[pos_]) {
-      case '{': return object();
-      case '[': return array();
-      case '"': return string(&lastString);
+    switch (pos_ < text_.size() ? text_[pos_] : '\0') {
+      case '{': return sequence('}', true);
+      case '[': return sequence(']', false);
+      case '"': return string(lastString);
       case 't': return literal("true");
       case 'f': return literal("false");
       case 'n': return literal("null");
@@ -46,72 +44,35 @@ class JsonReader {
     pos_ += word.size();
     return true;
   }
-  bool object() {
+  bool take(char c) { return pos_ < text_.size() && text_[pos_] == c && (++pos_, true); }
+  // An object's members or an array's elements, after the opening bracket.
+  bool sequence(char close, bool members) {
     ++pos_;
-    if (peek('}')) return ++pos_, true;
+    if (take(close)) return true;
     for (;;) {
       std::string key;
-      if (!string(&key) || !peek(':')) return false;
-      ++pos_;
+      if (members && !(string(key) && take(':'))) return false;
       if (!value()) return false;
-      if (peek('}')) return ++pos_, true;
-      if (!peek(',')) return false;
-      ++pos_;
+      if (take(close)) return true;
+      if (!take(',')) return false;
     }
-  }
-  bool array() {
-    ++pos_;
-    if (peek(']')) return ++pos_, true;
-    for (;;) {
-      if (!value()) return false;
-      if (peek(']')) return ++pos_, true;
-      if (!peek(',')) return false;
-      ++pos_;
-    }
-  }
-  bool number() {
-    const std::size_t start = pos_;
-    if (peek('-')) ++pos_;
-    if (peek('0')) {
-      ++pos_;
-    } else if (!digits()) {
-      return false;
-    }
-    if (peek('.')) {
-      ++pos_;
-      if (!digits()) return false;
-    }
-    if (peek('e') || peek('E')) {
-      ++pos_;
-      if (peek('+') || peek('-')) ++pos_;
-      if (!digits()) return false;
-    }
-    lastNumber = std::strtod(std::string(text_.substr(start, pos_ - start)).c_str(), nullptr);
-    return true;
   }
   bool digits() {
     const std::size_t start = pos_;
     while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
     return pos_ > start;
   }
-  bool peek(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
-
-  static void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+  bool number() {
+    const std::size_t start = pos_;
+    take('-');
+    if (!take('0') && !digits()) return false;
+    if (take('.') && !digits()) return false;
+    if (take('e') || take('E')) {
+      if (!take('+')) take('-');
+      if (!digits()) return false;
     }
+    lastNumber = std::strtod(std::string(text_.substr(start, pos_ - start)).c_str(), nullptr);
+    return true;
   }
 
   // One UTF-8 sequence at pos_, strictly (no overlongs, surrogates or values past U+10FFFF).
@@ -122,7 +83,6 @@ class JsonReader {
     const unsigned lead = at(pos_);
     int length;
     std::uint32_t cp;
-    if (lead < 0x80) return false;
     if (lead >= 0xC2 && lead <= 0xDF) length = 2, cp = lead & 0x1F;
     else if (lead >= 0xE0 && lead <= 0xEF) length = 3, cp = lead & 0x0F;
     else if (lead >= 0xF0 && lead <= 0xF4) length = 4, cp = lead & 0x07;
@@ -140,51 +100,41 @@ class JsonReader {
     return true;
   }
 
-  bool string(std::string* decoded) {
-    if (!peek('"')) return false;
-    ++pos_;
-    decoded->clear();
+  static int hexDigit(char h) {
+    if (h >= '0' && h <= '9') return h - '0';
+    if (h >= 'a' && h <= 'f') return h - 'a' + 10;
+    if (h >= 'A' && h <= 'F') return h - 'A' + 10;
+    return -1;
+  }
+
+  bool string(std::string& decoded) {
+    if (!take('"')) return false;
+    decoded.clear();
     for (;;) {
       if (pos_ >= text_.size()) return false;
-      const unsigned char c = static_cast<unsigned char>(text_[pos_]);
+      const auto c = static_cast<unsigned char>(text_[pos_]);
       if (c == '"') return ++pos_, true;
       if (c < 0x20) return false;
       if (c >= 0x80) {
-        if (!utf8(*decoded)) return false;
+        if (!utf8(decoded)) return false;
         continue;
       }
       ++pos_;
       if (c != '\\') {
-        *decoded += static_cast<char>(c);
+        decoded += static_cast<char>(c);
         continue;
       }
-      if (pos_ >= text_.size()) return false;
-      const char e = text_[pos_++];
-      switch (e) {
-        case '"': *decoded += '"'; break;
-        case '\\': *decoded += '\\'; break;
-        case '/': *decoded += '/'; break;
-        case 'b': *decoded += '\b'; break;
-        case 'f': *decoded += '\f'; break;
-        case 'n': *decoded += '\n'; break;
-        case 'r': *decoded += '\r'; break;
-        case 't': *decoded += '\t'; break;
-        case 'u': {
-          if (pos_ + 4 > text_.size()) return false;
-          std::uint32_t cp = 0;
-          for (int i = 0; i < 4; ++i) {
-            const char h = text_[pos_++];
-            cp <<= 4;
-            if (h >= '0' && h <= '9') cp |= static_cast<std::uint32_t>(h - '0');
-            else if (h >= 'a' && h <= 'f') cp |= static_cast<std::uint32_t>(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F') cp |= static_cast<std::uint32_t>(h - 'A' + 10);
-            else return false;
-          }
-          if (cp >= 0xD800 && cp <= 0xDFFF) return false;  // our writers never split pairs
-          appendUtf8(*decoded, cp);
-          break;
-        }
-        default: return false;
+      const char e = pos_ < text_.size() ? text_[pos_++] : '\0';
+      const std::string_view plain = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
+      if (const auto i = plain.find(e); e != '\0' && i != std::string_view::npos) {
+        decoded += meant[i];
+      } else if (e == 'u' && text_.substr(pos_, 2) == "00" && pos_ + 4 <= text_.size()) {
+        const int high = hexDigit(text_[pos_ + 2]), low = hexDigit(text_[pos_ + 3]);
+        if (high < 0 || low < 0 || high * 16 + low >= 0x20) return false;
+        decoded += static_cast<char>(high * 16 + low);
+        pos_ += 4;
+      } else {
+        return false;
       }
     }
   }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/fake_capture.hpp"
 #include "fakes/fake_platform.hpp"
 #include "fakes/recording_output.hpp"
 #include "mirlet/screen/list_windows.hpp"
@@ -19,9 +18,8 @@ struct Listing {
 
 Listing list(Result<ShareableContent> content) {
   FakePlatform fakes;
-  ScriptedCaptureService capture;
+  ScriptedCaptureService& capture = fakes.defaultCaptureService;
   capture.content = std::move(content);
-  fakes.captureService = &capture;
   Platform platform = fakes.platform();
   RecordingOutput out;
   const int status = endStatus([&] { listWindows(platform, out); });

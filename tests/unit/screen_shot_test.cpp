@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_capture.hpp"
 #include "fakes/fake_platform.hpp"
 #include "fakes/recording_output.hpp"
 #include "mirlet/screen/shot.hpp"
@@ -18,14 +17,10 @@ constexpr const char* kNote = "window capture failed, trying display-crop\n";
 
 struct Rig {
   FakePlatform fakes;
-  ScriptedCaptureService capture;
-  ScriptedImageOutput images;
+  ScriptedCaptureService& capture = fakes.defaultCaptureService;
+  ScriptedImageOutput& images = fakes.defaultImageOutput;
   RecordingOutput out;
-  Platform platform = [this] {
-    fakes.captureService = &capture;
-    fakes.imageOutput = &images;
-    return fakes.platform();
-  }();
+  Platform platform = fakes.platform();
 
   int run(std::uint32_t id, const std::string& path = "out.png") {
     return endStatus([&] { shot(platform, out, id, path); });
