@@ -15,7 +15,6 @@
 
 #include "fakes/fake_capture.hpp"
 #include "mirlet/platform/linux/x11/screen_capture.hpp"
-#include "mirlet/platform/linux/x11/window_text.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
@@ -217,10 +216,6 @@ TEST(BackendX11Content, NoXServerIsAnErrorNotACrash) {
   EXPECT_FALSE(content);
   EXPECT_FALSE(picture);
   EXPECT_TRUE(x11::displayIsReachable());
-}
-
-TEST(BackendX11Text, Latin1BecomesUtf8) {
-  EXPECT_EQ(x11::latin1ToUtf8("a\xe9\xff\x7f"), "a\xc3\xa9\xc3\xbf\x7f");
 }
 
 TEST(BackendX11Capture, WindowAloneEvenWhereCoveredAtTheAskedSize) {
