@@ -13,6 +13,9 @@
 namespace mirlet::ffmpeg {
 namespace {
 
+// A killed recording loses what waits for the writer and the fragment still open.
+static_assert(kBatchSeconds + AacFileSettings{}.fragmentMicroseconds / 1e6 < 1.0);
+
 // What the capture thread, the stop path and the writer's thread share.
 struct Shared {
   std::mutex mutex;
@@ -20,6 +23,7 @@ struct Shared {
   std::deque<SampleBuffer> queue;
   std::int64_t queuedFrames = 0;
   std::int64_t capacityFrames = 0;
+  std::int64_t batchFrames = 0;  // the writer's thread wakes for this much audio, or to finish
   int sampleRate = 0;
   int channels = 0;
   bool writing = false;         // startWriting ran
@@ -53,7 +57,7 @@ class M4aInput final : public AssetWriterInput {
     if (shared_->queuedFrames >= shared_->capacityFrames) return false;
     shared_->queue.push_back(buffer);  // shares the samples, copies nothing
     shared_->queuedFrames += frames;
-    shared_->wake.notify_one();
+    if (shared_->queuedFrames >= shared_->batchFrames) shared_->wake.notify_one();
     return true;
   }
 
@@ -79,7 +83,9 @@ void writeFile(std::shared_ptr<Shared> shared, std::unique_ptr<AacFile> file) {
     bool finishing;
     {
       std::unique_lock lock(shared->mutex);
-      shared->wake.wait(lock, [&] { return !shared->queue.empty() || shared->finishing; });
+      shared->wake.wait(lock, [&] {
+        return shared->queuedFrames >= shared->batchFrames || shared->finishing;
+      });
       batch.swap(shared->queue);
       shared->queuedFrames = 0;
       finishing = shared->finishing;
@@ -113,6 +119,7 @@ class M4aWriter final : public AssetWriter {
     shared_->sampleRate = settings.sampleRate;
     shared_->channels = settings.channels;
     shared_->capacityFrames = static_cast<std::int64_t>(kQueueSeconds * settings.sampleRate);
+    shared_->batchFrames = static_cast<std::int64_t>(kBatchSeconds * settings.sampleRate);
   }
 
   ~M4aWriter() override {
