@@ -1,89 +1,235 @@
 #include "mirlet/platform/linux/x11/content_query.hpp"
 
+#include <X11/Xlib-xcb.h>
 #include <X11/extensions/Xrandr.h>
+#include <xcb/xcb.h>
 
-#include <deque>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "mirlet/platform/linux/x11/window_text.hpp"
 
 namespace mirlet::x11 {
 namespace {
 
-struct XFreeDeleter {
-  void operator()(void* p) const {
-    if (p != nullptr) XFree(p);
+// The window list asks the same few questions of every window. Asked one at a time over Xlib
+// that is a round trip each, dozens per window under a window manager's frames; over XCB all the
+// questions of one step go out together and their answers are collected afterwards. Requests with
+// replies are checked: an error (a window gone meanwhile) comes back with the reply, never
+// through Xlib's error handler.
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
+// The reply to `cookie`; nothing when the request failed or the connection broke.
+template <class T, class Cookie>
+Reply<T> collect(T* (*fetch)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                 xcb_connection_t* c, Cookie cookie) {
+  xcb_generic_error_t* error = nullptr;
+  Reply<T> reply(fetch(c, cookie, &error));
+  std::free(error);
+  return reply;
+}
+
+// Longer values are cut at a megabyte (the length is counted in 4-byte units).
+constexpr std::uint32_t kLongestProperty = 1 << 18;
+
+struct PropertyRequest {
+  bool sent = false;
+  xcb_get_property_cookie_t cookie{};
+};
+
+// An atom no client has named cannot be on any window, and asking for it would be an error.
+PropertyRequest requestProperty(xcb_connection_t* c, xcb_window_t window, Atom atom,
+                                std::uint32_t length = kLongestProperty) {
+  if (atom == None) return {};
+  return {true, xcb_get_property(c, 0, window, static_cast<xcb_atom_t>(atom), XCB_ATOM_ANY, 0,
+                                 length)};
+}
+
+struct PropertyReply {
+  bool failed = false;              // the window is gone (or the connection broke)
+  std::optional<Property> property;  // nothing when it is not set
+};
+
+PropertyReply collectProperty(xcb_connection_t* c, const PropertyRequest& request) {
+  if (!request.sent) return {};
+  const auto reply = collect(xcb_get_property_reply, c, request.cookie);
+  if (!reply) return {true, std::nullopt};
+  if (reply->type == XCB_ATOM_NONE) return {};
+  Property property{reply->type, reply->format, {}, {}};
+  const auto* value = static_cast<const char*>(xcb_get_property_value(reply.get()));
+  const auto length = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
+  if (reply->format == 8) property.bytes.assign(value, length);
+  if (reply->format == 32) {
+    property.numbers.reserve(length / 4);
+    for (std::size_t i = 0; i + 4 <= length; i += 4) {
+      std::int32_t number;
+      std::memcpy(&number, value + i, 4);
+      property.numbers.push_back(number);
+    }
   }
-};
-
-struct Children {
-  ::Window parent = None;
-  std::vector<::Window> windows;  // bottom to top
-};
-
-std::optional<Children> queryTree(::Display* display, ::Window window) {
-  ::Window root = None, parent = None;
-  ::Window* raw = nullptr;
-  unsigned int count = 0;
-  if (XQueryTree(display, window, &root, &parent, &raw, &count) == 0) return std::nullopt;
-  std::unique_ptr<::Window, XFreeDeleter> children(raw);
-  Children result;
-  result.parent = parent;
-  if (raw != nullptr) result.windows.assign(raw, raw + count);
-  return result;
+  return {false, std::move(property)};
 }
 
-bool hasProperty(::Display* display, ::Window window, Atom atom) {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, remaining = 0;
-  unsigned char* raw = nullptr;
-  const int status = XGetWindowProperty(display, window, atom, 0, 0, False, AnyPropertyType, &type,
-                                        &format, &count, &remaining, &raw);
-  std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-  return status == Success && type != None;
+std::vector<xcb_window_t> childrenOf(const xcb_query_tree_reply_t& tree) {
+  const xcb_window_t* children = xcb_query_tree_children(&tree);
+  return {children, children + xcb_query_tree_children_length(&tree)};
 }
 
-// The client inside a top-level: the first window carrying WM_STATE, breadth first, or the
-// top-level itself when none does (no window manager, or a window it does not manage).
-::Window clientOf(::Display* display, Atom wmState, ::Window topLevel) {
-  if (wmState == None) return topLevel;
-  std::deque<::Window> pending{topLevel};
+TextAtoms internAtoms(xcb_connection_t* c, const std::array<xcb_intern_atom_cookie_t, 6>& cookies) {
+  std::array<Atom, 6> atoms{};
+  for (std::size_t i = 0; i < cookies.size(); ++i)
+    if (auto reply = collect(xcb_intern_atom_reply, c, cookies[i])) atoms[i] = reply->atom;
+  return TextAtoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5]};
+}
+
+std::array<xcb_intern_atom_cookie_t, 6> requestAtoms(xcb_connection_t* c) {
+  constexpr std::array<std::string_view, 6> names = {"_NET_WM_NAME", "WM_NAME",  "WM_CLASS",
+                                                     "_NET_WM_PID",  "WM_STATE", "UTF8_STRING"};
+  std::array<xcb_intern_atom_cookie_t, 6> cookies{};
+  for (std::size_t i = 0; i < names.size(); ++i)
+    cookies[i] = xcb_intern_atom(c, 1, static_cast<std::uint16_t>(names[i].size()),
+                                 names[i].data());
+  return cookies;
+}
+
+struct Candidate {
+  xcb_window_t topLevel = XCB_NONE;
+  xcb_window_t client = XCB_NONE;
+  Rect frame;
+};
+
+// The listed top-levels, front to back, with their outer rectangles: every child of the root
+// asked for its attributes and geometry at once.
+std::vector<Candidate> listedTopLevels(xcb_connection_t* c, const std::vector<xcb_window_t>& children,
+                                       bool onScreenOnly) {
+  struct Requests {
+    xcb_get_window_attributes_cookie_t attributes;
+    xcb_get_geometry_cookie_t geometry;
+  };
+  std::vector<Requests> requests;
+  requests.reserve(children.size());
+  for (auto it = children.rbegin(); it != children.rend(); ++it)
+    requests.push_back({xcb_get_window_attributes(c, *it), xcb_get_geometry(c, *it)});
+
+  std::vector<Candidate> candidates;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const xcb_window_t window = children[children.size() - 1 - i];
+    const auto attributes = collect(xcb_get_window_attributes_reply, c, requests[i].attributes);
+    const auto geometry = collect(xcb_get_geometry_reply, c, requests[i].geometry);
+    if (!attributes || !geometry) continue;  // gone meanwhile
+    if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || attributes->override_redirect)
+      continue;
+    if (onScreenOnly && attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
+    const double border = 2.0 * geometry->border_width;
+    candidates.push_back({window, window,
+                          Rect{static_cast<double>(geometry->x), static_cast<double>(geometry->y),
+                               geometry->width + border, geometry->height + border}});
+  }
+  return candidates;
+}
+
+// Sets each candidate's client: the first window carrying WM_STATE, breadth first, or the
+// top-level itself when none does (no window manager, or a window it does not manage). The
+// searches of all top-levels go down together, one level of every tree per round trip.
+void findClients(xcb_connection_t* c, Atom wmState, std::vector<Candidate>& candidates) {
+  if (wmState == None) return;
   // Frames nest a few levels at most; the bound keeps a hostile tree from costing much.
-  for (int visited = 0; !pending.empty() && visited < 64; ++visited) {
-    const ::Window window = pending.front();
-    pending.pop_front();
-    if (hasProperty(display, window, wmState)) return window;
-    if (auto tree = queryTree(display, window))
-      pending.insert(pending.end(), tree->windows.begin(), tree->windows.end());
+  constexpr std::size_t kMostVisited = 64;
+  struct Search {
+    Candidate* candidate;
+    std::vector<xcb_window_t> level;
+    std::size_t visited = 0;
+  };
+  std::vector<Search> searches;
+  searches.reserve(candidates.size());
+  for (auto& candidate : candidates) searches.push_back({&candidate, {candidate.topLevel}});
+
+  struct Requests {
+    PropertyRequest state;
+    xcb_query_tree_cookie_t tree;
+  };
+  for (bool searching = true; searching;) {
+    std::vector<Requests> requests;
+    for (auto& search : searches) {
+      if (search.level.size() > kMostVisited - search.visited)
+        search.level.resize(kMostVisited - search.visited);
+      for (const xcb_window_t window : search.level)
+        requests.push_back({requestProperty(c, window, wmState, 0), xcb_query_tree(c, window)});
+    }
+    searching = false;
+    std::size_t next = 0;
+    for (auto& search : searches) {
+      std::vector<xcb_window_t> below;
+      xcb_window_t found = XCB_NONE;
+      for (const xcb_window_t window : search.level) {
+        const Requests& request = requests[next++];
+        const PropertyReply state = collectProperty(c, request.state);
+        const auto tree = collect(xcb_query_tree_reply, c, request.tree);
+        if (found == XCB_NONE && state.property) found = window;
+        if (tree) {
+          const auto children = childrenOf(*tree);
+          below.insert(below.end(), children.begin(), children.end());
+        }
+      }
+      search.visited += search.level.size();
+      if (found != XCB_NONE) {
+        search.candidate->client = found;
+        below.clear();
+      }
+      search.level = std::move(below);
+      searching = searching || !search.level.empty();
+    }
   }
-  return topLevel;
 }
 
 }  // namespace
 
 std::vector<mirlet::Window> topLevelWindows(const Connection& connection, bool onScreenOnly) {
   ::Display* display = connection.get();
+  xcb_connection_t* c = XGetXCBConnection(display);
   std::vector<mirlet::Window> windows;
-  const auto tree = queryTree(display, connection.root());
-  if (!tree) return windows;
-  const TextAtoms atoms = TextAtoms::fetch(display);
-  ErrorTrap trap(connection);
-  for (auto it = tree->windows.rbegin(); it != tree->windows.rend(); ++it) {
-    XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, *it, &attributes) == 0) continue;  // gone meanwhile
-    if (attributes.c_class != InputOutput || attributes.override_redirect) continue;
-    if (onScreenOnly && attributes.map_state != IsViewable) continue;
 
-    const ::Window client = clientOf(display, atoms.wmState, *it);
+  const auto treeCookie = xcb_query_tree(c, static_cast<xcb_window_t>(connection.root()));
+  const auto atomCookies = requestAtoms(c);
+  const auto tree = collect(xcb_query_tree_reply, c, treeCookie);
+  const TextAtoms atoms = internAtoms(c, atomCookies);
+  if (!tree) return windows;
+
+  std::vector<Candidate> candidates = listedTopLevels(c, childrenOf(*tree), onScreenOnly);
+  findClients(c, atoms.wmState, candidates);
+
+  struct TextRequests {
+    PropertyRequest netWmName, wmName, wmClass, netWmPid;
+  };
+  std::vector<TextRequests> requests;
+  requests.reserve(candidates.size());
+  for (const auto& candidate : candidates)
+    requests.push_back({requestProperty(c, candidate.client, atoms.netWmName),
+                        requestProperty(c, candidate.client, atoms.wmName),
+                        requestProperty(c, candidate.client, atoms.wmClass),
+                        requestProperty(c, candidate.client, atoms.netWmPid)});
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const PropertyReply netWmName = collectProperty(c, requests[i].netWmName);
+    const PropertyReply wmName = collectProperty(c, requests[i].wmName);
+    const PropertyReply wmClass = collectProperty(c, requests[i].wmClass);
+    const PropertyReply netWmPid = collectProperty(c, requests[i].netWmPid);
+    if (netWmName.failed || wmName.failed || wmClass.failed || netWmPid.failed) continue;  // gone
+
     mirlet::Window window;
-    window.windowID = static_cast<std::uint32_t>(client);
-    window.title = windowTitle(display, atoms, client);
-    if (auto name = applicationName(display, atoms, client))
+    window.windowID = static_cast<std::uint32_t>(candidates[i].client);
+    window.title = windowTitle(display, atoms, netWmName.property, wmName.property);
+    if (auto name = applicationName(wmClass.property, netWmPid.property))
       window.owningApplication = RunningApplication{std::move(*name)};
-    const double border = 2.0 * attributes.border_width;
-    window.frame = Rect{static_cast<double>(attributes.x), static_cast<double>(attributes.y),
-                        attributes.width + border, attributes.height + border};
+    window.frame = candidates[i].frame;
     windows.push_back(std::move(window));
   }
   return windows;
@@ -96,7 +242,8 @@ std::vector<mirlet::Display> monitors(const Connection& connection) {
   if (XRRQueryExtension(display, &eventBase, &errorBase) &&
       XRRQueryVersion(display, &major, &minor) && (major > 1 || (major == 1 && minor >= 5))) {
     int count = 0;
-    ErrorTrap trap(connection);
+    // No error trap: its syncs would cost three round trips, and a failed request already comes
+    // back as no monitors (the error itself goes to the process-wide handler, which drops it).
     XRRMonitorInfo* raw = XRRGetMonitors(display, connection.root(), True, &count);
     for (int i = 0; raw != nullptr && i < count; ++i) {
       const XRRMonitorInfo& monitor = raw[i];
@@ -110,7 +257,6 @@ std::vector<mirlet::Display> monitors(const Connection& connection) {
       displays.push_back(d);
     }
     if (raw != nullptr) XRRFreeMonitors(raw);
-    if (trap.failed()) displays.clear();
   }
   if (displays.empty()) {
     const int screen = DefaultScreen(display);
@@ -125,11 +271,11 @@ std::vector<mirlet::Display> monitors(const Connection& connection) {
 }
 
 std::optional<::Window> topLevelOf(const Connection& connection, ::Window window) {
-  ::Display* display = connection.get();
+  xcb_connection_t* c = XGetXCBConnection(connection.get());
   const ::Window root = connection.root();
-  ErrorTrap trap(connection);
   for (int depth = 0; window != None && window != root && depth < 64; ++depth) {
-    const auto tree = queryTree(display, window);
+    const auto tree =
+        collect(xcb_query_tree_reply, c, xcb_query_tree(c, static_cast<xcb_window_t>(window)));
     if (!tree) return std::nullopt;
     if (tree->parent == root) return window;
     window = tree->parent;

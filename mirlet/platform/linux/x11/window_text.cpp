@@ -4,46 +4,9 @@
 #include <X11/Xutil.h>
 
 #include <fstream>
-#include <memory>
-#include <vector>
 
 namespace mirlet::x11 {
 namespace {
-
-struct XFreeDeleter {
-  void operator()(void* p) const {
-    if (p != nullptr) XFree(p);
-  }
-};
-
-struct Property {
-  Atom type = None;
-  int format = 0;
-  std::string bytes;          // format 8
-  std::vector<long> numbers;  // format 32, as Xlib hands them out
-};
-
-// The value of `atom` on `window`, any type; nothing when it is not set. Longer than a megabyte
-// is cut there.
-std::optional<Property> readProperty(::Display* display, ::Window window, Atom atom) {
-  if (atom == None) return std::nullopt;
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, remaining = 0;
-  unsigned char* raw = nullptr;
-  if (XGetWindowProperty(display, window, atom, 0, 1 << 18, False, AnyPropertyType, &type, &format,
-                         &count, &remaining, &raw) != Success)
-    return std::nullopt;
-  std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-  if (type == None || !data) return std::nullopt;
-  Property property{type, format, {}, {}};
-  if (format == 8) property.bytes.assign(reinterpret_cast<const char*>(data.get()), count);
-  if (format == 32) {
-    const auto* numbers = reinterpret_cast<const long*>(data.get());
-    property.numbers.assign(numbers, numbers + count);
-  }
-  return property;
-}
 
 // Text in a legacy encoding (COMPOUND_TEXT and its kin) through Xlib's converters.
 std::optional<std::string> convertedText(::Display* display, const Property& property) {
@@ -65,16 +28,6 @@ std::optional<std::string> convertedText(::Display* display, const Property& pro
 
 }  // namespace
 
-TextAtoms TextAtoms::fetch(::Display* display) {
-  char names[][16] = {"_NET_WM_NAME", "WM_NAME",  "WM_CLASS",
-                      "_NET_WM_PID",  "WM_STATE", "UTF8_STRING"};
-  char* pointers[6];
-  for (int i = 0; i < 6; ++i) pointers[i] = names[i];
-  Atom atoms[6] = {};
-  XInternAtoms(display, pointers, 6, True, atoms);
-  return TextAtoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5]};
-}
-
 std::string latin1ToUtf8(std::string_view text) {
   std::string result;
   result.reserve(text.size());
@@ -91,10 +44,9 @@ std::string latin1ToUtf8(std::string_view text) {
 }
 
 std::optional<std::string> windowTitle(::Display* display, const TextAtoms& atoms,
-                                       ::Window window) {
-  if (auto name = readProperty(display, window, atoms.netWmName); name && name->format == 8)
-    return name->bytes;
-  const auto name = readProperty(display, window, atoms.wmName);
+                                       const std::optional<Property>& netWmName,
+                                       const std::optional<Property>& name) {
+  if (netWmName && netWmName->format == 8) return netWmName->bytes;
   if (!name || name->format != 8) return std::nullopt;
   if (name->type == XA_STRING) return latin1ToUtf8(name->bytes);
   if (atoms.utf8String != None && name->type == atoms.utf8String) return name->bytes;
@@ -102,9 +54,9 @@ std::optional<std::string> windowTitle(::Display* display, const TextAtoms& atom
   return latin1ToUtf8(name->bytes);
 }
 
-std::optional<std::string> applicationName(::Display* display, const TextAtoms& atoms,
-                                           ::Window window) {
-  if (auto hint = readProperty(display, window, atoms.wmClass); hint && hint->format == 8) {
+std::optional<std::string> applicationName(const std::optional<Property>& hint,
+                                           const std::optional<Property>& pid) {
+  if (hint && hint->format == 8) {
     // Two texts, each ended by a NUL: the instance, then the class.
     if (const auto end = hint->bytes.find('\0'); end != std::string::npos) {
       std::string name = hint->bytes.substr(end + 1);
@@ -113,7 +65,6 @@ std::optional<std::string> applicationName(::Display* display, const TextAtoms& 
       if (!name.empty()) return latin1ToUtf8(name);
     }
   }
-  const auto pid = readProperty(display, window, atoms.netWmPid);
   if (!pid || pid->numbers.empty() || pid->numbers[0] <= 0) return std::nullopt;
   std::ifstream comm("/proc/" + std::to_string(pid->numbers[0]) + "/comm");
   std::string command;

@@ -6,11 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mirlet::x11 {
 
-// The atoms the window texts are read by, fetched in one round trip. An atom that no client has
-// named yet is None: no window can carry it.
+// The atoms the window texts are read by. An atom that no client has named yet is None: no
+// window can carry it.
 struct TextAtoms {
   Atom netWmName = None;
   Atom wmName = None;
@@ -18,15 +19,25 @@ struct TextAtoms {
   Atom netWmPid = None;
   Atom wmState = None;
   Atom utf8String = None;
-  static TextAtoms fetch(::Display* display);
+};
+
+// A window property as the server gave it.
+struct Property {
+  Atom type = None;
+  int format = 0;
+  std::string bytes;          // format 8
+  std::vector<long> numbers;  // format 32, as Xlib hands them out (sign-extended)
 };
 
 // _NET_WM_NAME whatever its type, else WM_NAME converted to UTF-8; nothing when neither is set.
-std::optional<std::string> windowTitle(::Display* display, const TextAtoms& atoms, ::Window window);
+// The display is only asked for its text converters.
+std::optional<std::string> windowTitle(::Display* display, const TextAtoms& atoms,
+                                       const std::optional<Property>& netWmName,
+                                       const std::optional<Property>& wmName);
 
 // The class part of WM_CLASS, else the command name of the process in _NET_WM_PID.
-std::optional<std::string> applicationName(::Display* display, const TextAtoms& atoms,
-                                           ::Window window);
+std::optional<std::string> applicationName(const std::optional<Property>& wmClass,
+                                           const std::optional<Property>& netWmPid);
 
 // Latin-1 text (the STRING type) as UTF-8.
 std::string latin1ToUtf8(std::string_view text);
