@@ -162,19 +162,19 @@ class SystemAudioStream final : public CaptureStream,
 
   void openRecordStream() {
     if (stream_ || stopping_ || failed_) return;
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = static_cast<std::uint32_t>(sampleRate_);
-    spec.channels = static_cast<std::uint8_t>(channels_);
-    if (!pa_sample_spec_valid(&spec)) return failStart("unsupported audio format");
-    stream_.reset(pa_stream_new(context_.get(), "system audio", &spec, nullptr));
+    pa_sample_spec format{};
+    format.format = PA_SAMPLE_FLOAT32LE;
+    format.rate = static_cast<std::uint32_t>(sampleRate_);
+    format.channels = static_cast<std::uint8_t>(channels_);
+    if (!pa_sample_spec_valid(&format)) return failStart("unsupported audio format");
+    stream_.reset(pa_stream_new(context_.get(), "system audio", &format, nullptr));
     if (!stream_) return failStart(contextError());
     pa_stream_set_state_callback(stream_.get(), &SystemAudioStream::onStreamState, this);
     pa_stream_set_read_callback(stream_.get(), &SystemAudioStream::onRead, this);
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(kFragmentMilliseconds * PA_USEC_PER_MSEC, &spec));
+        pa_usec_to_bytes(kFragmentMilliseconds * PA_USEC_PER_MSEC, &format));
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
@@ -271,10 +271,10 @@ class SystemAudioStream final : public CaptureStream,
     if (pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative)
       return static_cast<std::int64_t>(latency) * 1000;
     // No timing information yet: at least what waits to be read was captured before now.
-    const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
+    const pa_sample_spec* format = pa_stream_get_sample_spec(stream);
     const std::size_t readable = pa_stream_readable_size(stream);
-    if (spec == nullptr || readable == static_cast<std::size_t>(-1)) return 0;
-    return static_cast<std::int64_t>(pa_bytes_to_usec(readable, spec)) * 1000;
+    if (format == nullptr || readable == static_cast<std::size_t>(-1)) return 0;
+    return static_cast<std::int64_t>(pa_bytes_to_usec(readable, format)) * 1000;
   }
 
   const int sampleRate_;
