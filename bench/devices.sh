@@ -18,37 +18,19 @@ done
 [[ -x "$mirlet" ]] || { echo "no mirlet at $mirlet (build it first)" >&2; exit 2; }
 
 work=$(mktemp -d)
-pulse_pid=""
+services="$work/services"
 cleanup() {
-  if [[ -n "$pulse_pid" ]]; then
-    kill "$pulse_pid" 2>/dev/null || true
-    wait "$pulse_pid" 2>/dev/null || true
-  fi
+  "$root/scripts/test-services.sh" stop "$services" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 # A server of the benchmark's own, set up like the test one: a null sink as the default output
-# and a null source as the microphone.
-mkdir -p "$work/home" "$work/runtime"
-chmod 700 "$work/runtime"
-socket="$work/runtime/pulse.sock"
-printf 'autospawn = no\n' >"$work/client.conf"
-HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" DISPLAY= \
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disable-shm=yes \
-    --log-target=stderr \
-    -L "module-native-protocol-unix socket=$socket auth-anonymous=1" \
-    -L "module-null-sink sink_name=speakers sink_properties=device.description=Speakers" \
-    -L "module-null-source source_name=microphone" \
-    >"$work/pulseaudio.log" 2>&1 &
-pulse_pid=$!
-export PULSE_SERVER="unix:$socket" PULSE_CLIENTCONFIG="$work/client.conf"
+# and a null source as the microphone (the X server it also starts is not used).
+"$root/scripts/test-services.sh" start "$services" >/dev/null
+socket=$(cut -d: -f2- "$services/pulse-server")
+export PULSE_SERVER="unix:$socket" PULSE_CLIENTCONFIG="$services/client.conf"
 unset DISPLAY
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && break
-  sleep 0.1
-done
-pactl info >/dev/null || { echo "PulseAudio did not start:" >&2; cat "$work/pulseaudio.log" >&2; exit 1; }
 
 echo "mirlet micbusy:   $("$mirlet" micbusy)"
 echo "mirlet audioout:  $("$mirlet" audioout)"
