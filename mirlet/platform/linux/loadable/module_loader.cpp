@@ -23,7 +23,10 @@ Result<const void*> loadModuleEntry(const std::string& file, const char* entry) 
   const std::string folder = executableFolder();
   std::string reasons;
   for (const std::string& candidate : {folder + "/" + file, folder + "/../lib/mirlet/" + file}) {
-    void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Lazy binding: the FFmpeg and PulseAudio stacks pull dozens of libraries whose functions
+    // this process mostly never calls; binding them all up front costs milliseconds and
+    // megabytes of touched symbol tables. Libraries built with BIND_NOW still bind at once.
+    void* handle = ::dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (handle == nullptr) {
       if (!reasons.empty()) reasons += "; ";
       reasons += ::dlerror();
