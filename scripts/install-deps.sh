@@ -6,7 +6,7 @@
 set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
-  libx11-dev libx11-xcb-dev libxcomposite-dev libxrandr-dev libxext-dev libxdamage-dev libxfixes-dev
+  libx11-dev libx11-xcb-dev libxcb1-dev libxcb-randr0-dev libxcomposite-dev libxext-dev libxdamage-dev libxfixes-dev
   libpulse-dev libavformat-dev libavcodec-dev libavutil-dev libspng-dev)
 test=(libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm openbox xdotool

@@ -15,6 +15,7 @@
 
 #include "fakes/fake_capture.hpp"
 #include "mirlet/platform/linux/x11/screen_capture.hpp"
+#include "mirlet/platform/linux/xcb/shareable_content.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
@@ -71,7 +72,7 @@ class TestClient {
 ShareableContent query(bool onScreenOnly) {
   testDisplay();
   auto content = await<ShareableContent>([&](Completion<ShareableContent> done) {
-    x11::getShareableContent(false, onScreenOnly, std::move(done));
+    xcb::getShareableContent(false, onScreenOnly, std::move(done));
   });
   if (!content) throw std::runtime_error(content.error().description);
   return *content;
@@ -206,7 +207,7 @@ TEST(BackendX11Content, NoXServerIsAnErrorNotACrash) {
   const std::string saved = std::getenv("DISPLAY");
   ::setenv("DISPLAY", ":999", 1);
   auto content = await<ShareableContent>(
-      [](Completion<ShareableContent> done) { x11::getShareableContent(false, true, done); });
+      [](Completion<ShareableContent> done) { xcb::getShareableContent(false, true, done); });
   auto picture = await<Image>([](Completion<Image> done) {
     StreamConfiguration configuration;
     configuration.width = configuration.height = 10;
@@ -215,7 +216,7 @@ TEST(BackendX11Content, NoXServerIsAnErrorNotACrash) {
   ::setenv("DISPLAY", saved.c_str(), 1);
   EXPECT_FALSE(content);
   EXPECT_FALSE(picture);
-  EXPECT_TRUE(x11::displayIsReachable());
+  EXPECT_TRUE(xcb::displayIsReachable());
 }
 
 TEST(BackendX11Capture, WindowAloneEvenWhereCoveredAtTheAskedSize) {

@@ -8,6 +8,11 @@
 namespace mirlet::loadable {
 namespace {
 
+const Result<const XcbModule*>& xcbModule() {
+  static const auto module = loadModule<XcbModule>(kXcbModuleFile, kXcbModuleEntry);
+  return module;
+}
+
 const Result<const X11Module*>& x11Module() {
   static const auto module = loadModule<X11Module>(kX11ModuleFile, kX11ModuleEntry);
   return module;
@@ -25,7 +30,7 @@ const Result<const PulseModule*>& pulseModule() {
 
 class LoadedScreenAccess final : public ScreenAccess {
  public:
-  bool preflight() override { return x11Module() && (*x11Module())->displayIsReachable(); }
+  bool preflight() override { return xcbModule() && (*xcbModule())->displayIsReachable(); }
   bool request() override { return preflight(); }
 };
 
@@ -107,7 +112,7 @@ class LoadedCaptureService final : public CaptureService {
  public:
   void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                            Completion<ShareableContent> completion) override {
-    const auto& module = x11Module();
+    const auto& module = xcbModule();
     if (!module) return completion(std::unexpected(module.error()));
     (*module)->getShareableContent(excludingDesktopWindows, onScreenWindowsOnly,
                                    std::move(completion));

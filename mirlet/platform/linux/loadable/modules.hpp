@@ -12,10 +12,15 @@
 
 namespace mirlet::loadable {
 
-struct X11Module {
+// Listing windows and displays needs only libxcb; pictures need Xlib, its extensions and the PNG
+// encoder, about a millisecond more to load.
+struct XcbModule {
   bool (*displayIsReachable)();
   void (*getShareableContent)(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                               Completion<ShareableContent> completion);
+};
+
+struct X11Module {
   void (*captureImage)(const ContentFilter& filter, const StreamConfiguration& configuration,
                        Completion<Image> completion);
   std::unique_ptr<ImageOutput> (*makeImageOutput)();
@@ -31,6 +36,8 @@ struct PulseModule {
                                                           std::shared_ptr<StreamDelegate>);
 };
 
+inline constexpr const char* kXcbModuleFile = "mirlet-xcb.so";
+inline constexpr const char* kXcbModuleEntry = "mirlet_xcb_module";
 inline constexpr const char* kX11ModuleFile = "mirlet-x11.so";
 inline constexpr const char* kX11ModuleEntry = "mirlet_x11_module";
 inline constexpr const char* kFfmpegModuleFile = "mirlet-ffmpeg.so";

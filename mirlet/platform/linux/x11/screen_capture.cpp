@@ -1,7 +1,6 @@
 #include "mirlet/platform/linux/x11/screen_capture.hpp"
 
 #include "mirlet/platform/linux/x11/connection.hpp"
-#include "mirlet/platform/linux/x11/content_query.hpp"
 #include "mirlet/platform/linux/x11/scale.hpp"
 #include "mirlet/platform/linux/x11/window_capture.hpp"
 
@@ -12,20 +11,6 @@ namespace {
 constexpr std::int64_t kLargestSide = 1 << 15;
 
 }  // namespace
-
-bool displayIsReachable() { return Connection::open().has_value(); }
-
-void getShareableContent(bool, bool onScreenWindowsOnly, Completion<ShareableContent> completion) {
-  auto connection = Connection::open();
-  if (!connection) return completion(std::unexpected(connection.error()));
-  ShareableContent content;
-  // The desktop window, where there is one, is a top-level like any other and is listed with
-  // them either way.
-  content.windows = topLevelWindows(*connection, onScreenWindowsOnly);
-  content.displays = monitors(*connection);
-  if (!connection->alive()) return completion(failure("the connection to the X server broke"));
-  completion(std::move(content));
-}
 
 void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,
                   Completion<Image> completion) {

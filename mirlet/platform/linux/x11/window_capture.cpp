@@ -1,17 +1,19 @@
 #include "mirlet/platform/linux/x11/window_capture.hpp"
 
+#include <X11/Xlib-xcb.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xdamage.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
-#include "mirlet/platform/linux/x11/content_query.hpp"
 #include "mirlet/platform/linux/x11/pixels.hpp"
 
 namespace mirlet::x11 {
@@ -122,6 +124,25 @@ void awaitRepaint(const Connection& connection, int damageEvent) {
     if (poll(&fd, 1, static_cast<int>(std::max<long long>(ms, 1))) < 0 && errno != EINTR) return;
     if (!connection.alive()) return;
   }
+}
+
+// The child of the root that holds `window` (the window manager's frame around a client), or
+// nothing when `window` is not on this screen or no longer exists. Asked over XCB, whose errors
+// come back with the reply instead of through Xlib's handler.
+std::optional<::Window> topLevelOf(const Connection& connection, ::Window window) {
+  xcb_connection_t* c = XGetXCBConnection(connection.get());
+  const ::Window root = connection.root();
+  for (int depth = 0; window != None && window != root && depth < 64; ++depth) {
+    xcb_generic_error_t* error = nullptr;
+    std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+        xcb_query_tree_reply(c, xcb_query_tree(c, static_cast<xcb_window_t>(window)), &error),
+        &std::free);
+    std::free(error);
+    if (!tree) return std::nullopt;
+    if (tree->parent == root) return window;
+    window = tree->parent;
+  }
+  return std::nullopt;
 }
 
 }  // namespace

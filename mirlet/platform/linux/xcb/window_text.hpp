@@ -1,37 +1,38 @@
 #pragma once
 // What a window says about itself: its title and the program it belongs to.
 
-#include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace mirlet::x11 {
+namespace mirlet::xcb {
 
-// The atoms the window texts are read by. An atom that no client has named yet is None: no
-// window can carry it.
+// The atoms the window texts are read by. An atom that no client has named yet is
+// XCB_ATOM_NONE: no window can carry it.
 struct TextAtoms {
-  Atom netWmName = None;
-  Atom wmName = None;
-  Atom wmClass = None;
-  Atom netWmPid = None;
-  Atom wmState = None;
-  Atom utf8String = None;
+  xcb_atom_t netWmName = XCB_ATOM_NONE;
+  xcb_atom_t wmName = XCB_ATOM_NONE;
+  xcb_atom_t wmClass = XCB_ATOM_NONE;
+  xcb_atom_t netWmPid = XCB_ATOM_NONE;
+  xcb_atom_t wmState = XCB_ATOM_NONE;
+  xcb_atom_t utf8String = XCB_ATOM_NONE;
+  xcb_atom_t compoundText = XCB_ATOM_NONE;
 };
 
 // A window property as the server gave it.
 struct Property {
-  Atom type = None;
+  xcb_atom_t type = XCB_ATOM_NONE;
   int format = 0;
   std::string bytes;          // format 8
-  std::vector<long> numbers;  // format 32, as Xlib hands them out (sign-extended)
+  std::vector<long> numbers;  // format 32, sign-extended
 };
 
-// _NET_WM_NAME whatever its type, else WM_NAME converted to UTF-8; nothing when neither is set.
-// The display is only asked for its text converters.
-std::optional<std::string> windowTitle(::Display* display, const TextAtoms& atoms,
+// _NET_WM_NAME whatever its type, else WM_NAME converted to UTF-8 (STRING, UTF8_STRING and
+// COMPOUND_TEXT; any other type is read as Latin-1); nothing when neither is set.
+std::optional<std::string> windowTitle(const TextAtoms& atoms,
                                        const std::optional<Property>& netWmName,
                                        const std::optional<Property>& wmName);
 
@@ -42,4 +43,4 @@ std::optional<std::string> applicationName(const std::optional<Property>& wmClas
 // Latin-1 text (the STRING type) as UTF-8.
 std::string latin1ToUtf8(std::string_view text);
 
-}  // namespace mirlet::x11
+}  // namespace mirlet::xcb

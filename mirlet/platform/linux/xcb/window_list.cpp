@@ -1,7 +1,6 @@
-#include "mirlet/platform/linux/x11/content_query.hpp"
+#include "mirlet/platform/linux/xcb/window_list.hpp"
 
-#include <X11/Xlib-xcb.h>
-#include <X11/extensions/Xrandr.h>
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <array>
@@ -11,16 +10,15 @@
 #include <memory>
 #include <string_view>
 
-#include "mirlet/platform/linux/x11/window_text.hpp"
+#include "mirlet/platform/linux/xcb/window_text.hpp"
 
-namespace mirlet::x11 {
+namespace mirlet::xcb {
 namespace {
 
-// The window list asks the same few questions of every window. Asked one at a time over Xlib
-// that is a round trip each, dozens per window under a window manager's frames; over XCB all the
-// questions of one step go out together and their answers are collected afterwards. Requests with
-// replies are checked: an error (a window gone meanwhile) comes back with the reply, never
-// through Xlib's error handler.
+// The window list asks the same few questions of every window. Asked one at a time that is a
+// round trip each, dozens per window under a window manager's frames; here all the questions of
+// one step go out together and their answers are collected afterwards. An error (a window gone
+// meanwhile) comes back with its reply.
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -47,9 +45,9 @@ struct PropertyRequest {
 };
 
 // An atom no client has named cannot be on any window, and asking for it would be an error.
-PropertyRequest requestProperty(xcb_connection_t* c, xcb_window_t window, Atom atom,
+PropertyRequest requestProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t atom,
                                 std::uint32_t length = kLongestProperty) {
-  if (atom == None) return {};
+  if (atom == XCB_ATOM_NONE) return {};
   return {true, xcb_get_property(c, 0, window, static_cast<xcb_atom_t>(atom), XCB_ATOM_ANY, 0,
                                  length)};
 }
@@ -84,17 +82,21 @@ std::vector<xcb_window_t> childrenOf(const xcb_query_tree_reply_t& tree) {
   return {children, children + xcb_query_tree_children_length(&tree)};
 }
 
-TextAtoms internAtoms(xcb_connection_t* c, const std::array<xcb_intern_atom_cookie_t, 6>& cookies) {
-  std::array<Atom, 6> atoms{};
+constexpr std::size_t kAtomCount = 7;
+
+TextAtoms internAtoms(xcb_connection_t* c,
+                      const std::array<xcb_intern_atom_cookie_t, kAtomCount>& cookies) {
+  std::array<xcb_atom_t, kAtomCount> atoms{};
   for (std::size_t i = 0; i < cookies.size(); ++i)
     if (auto reply = collect(xcb_intern_atom_reply, c, cookies[i])) atoms[i] = reply->atom;
-  return TextAtoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5]};
+  return TextAtoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6]};
 }
 
-std::array<xcb_intern_atom_cookie_t, 6> requestAtoms(xcb_connection_t* c) {
-  constexpr std::array<std::string_view, 6> names = {"_NET_WM_NAME", "WM_NAME",  "WM_CLASS",
-                                                     "_NET_WM_PID",  "WM_STATE", "UTF8_STRING"};
-  std::array<xcb_intern_atom_cookie_t, 6> cookies{};
+std::array<xcb_intern_atom_cookie_t, kAtomCount> requestAtoms(xcb_connection_t* c) {
+  constexpr std::array<std::string_view, kAtomCount> names = {
+      "_NET_WM_NAME", "WM_NAME",     "WM_CLASS",     "_NET_WM_PID",
+      "WM_STATE",     "UTF8_STRING", "COMPOUND_TEXT"};
+  std::array<xcb_intern_atom_cookie_t, kAtomCount> cookies{};
   for (std::size_t i = 0; i < names.size(); ++i)
     cookies[i] = xcb_intern_atom(c, 1, static_cast<std::uint16_t>(names[i].size()),
                                  names[i].data());
@@ -140,8 +142,8 @@ std::vector<Candidate> listedTopLevels(xcb_connection_t* c, const std::vector<xc
 // Sets each candidate's client: the first window carrying WM_STATE, breadth first, or the
 // top-level itself when none does (no window manager, or a window it does not manage). The
 // searches of all top-levels go down together, one level of every tree per round trip.
-void findClients(xcb_connection_t* c, Atom wmState, std::vector<Candidate>& candidates) {
-  if (wmState == None) return;
+void findClients(xcb_connection_t* c, xcb_atom_t wmState, std::vector<Candidate>& candidates) {
+  if (wmState == XCB_ATOM_NONE) return;
   // Frames nest a few levels at most; the bound keeps a hostile tree from costing much.
   constexpr std::size_t kMostVisited = 64;
   struct Search {
@@ -194,11 +196,10 @@ void findClients(xcb_connection_t* c, Atom wmState, std::vector<Candidate>& cand
 }  // namespace
 
 std::vector<mirlet::Window> topLevelWindows(const Connection& connection, bool onScreenOnly) {
-  ::Display* display = connection.get();
-  xcb_connection_t* c = XGetXCBConnection(display);
+  xcb_connection_t* c = connection.get();
   std::vector<mirlet::Window> windows;
 
-  const auto treeCookie = xcb_query_tree(c, static_cast<xcb_window_t>(connection.root()));
+  const auto treeCookie = xcb_query_tree(c, connection.root());
   const auto atomCookies = requestAtoms(c);
   const auto tree = collect(xcb_query_tree_reply, c, treeCookie);
   const TextAtoms atoms = internAtoms(c, atomCookies);
@@ -226,7 +227,7 @@ std::vector<mirlet::Window> topLevelWindows(const Connection& connection, bool o
 
     mirlet::Window window;
     window.windowID = static_cast<std::uint32_t>(candidates[i].client);
-    window.title = windowTitle(display, atoms, netWmName.property, wmName.property);
+    window.title = windowTitle(atoms, netWmName.property, wmName.property);
     if (auto name = applicationName(wmClass.property, netWmPid.property))
       window.owningApplication = RunningApplication{std::move(*name)};
     window.frame = candidates[i].frame;
@@ -235,52 +236,48 @@ std::vector<mirlet::Window> topLevelWindows(const Connection& connection, bool o
   return windows;
 }
 
+void prefetchMonitors(const Connection& connection) {
+  xcb_prefetch_extension_data(connection.get(), &xcb_randr_id);
+}
+
 std::vector<mirlet::Display> monitors(const Connection& connection) {
-  ::Display* display = connection.get();
+  xcb_connection_t* c = connection.get();
   std::vector<mirlet::Display> displays;
-  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-  if (XRRQueryExtension(display, &eventBase, &errorBase) &&
-      XRRQueryVersion(display, &major, &minor) && (major > 1 || (major == 1 && minor >= 5))) {
-    int count = 0;
-    // No error trap: its syncs would cost three round trips, and a failed request already comes
-    // back as no monitors (the error itself goes to the process-wide handler, which drops it).
-    XRRMonitorInfo* raw = XRRGetMonitors(display, connection.root(), True, &count);
-    for (int i = 0; raw != nullptr && i < count; ++i) {
-      const XRRMonitorInfo& monitor = raw[i];
-      if (monitor.width <= 0 || monitor.height <= 0) continue;
-      mirlet::Display d;
-      d.displayID = static_cast<std::uint32_t>(monitor.name);
-      d.frame = Rect{static_cast<double>(monitor.x), static_cast<double>(monitor.y),
-                     static_cast<double>(monitor.width), static_cast<double>(monitor.height)};
-      d.width = monitor.width;
-      d.height = monitor.height;
-      displays.push_back(d);
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+  if (randr != nullptr && randr->present != 0) {
+    // Both go out together; the server answers the version first, and a server older than 1.5
+    // answers the monitor request with an error, which leaves the whole screen.
+    const auto versionCookie = xcb_randr_query_version(c, 1, 5);
+    const auto monitorsCookie = xcb_randr_get_monitors(c, connection.root(), 1);
+    const auto version = collect(xcb_randr_query_version_reply, c, versionCookie);
+    const auto reply = collect(xcb_randr_get_monitors_reply, c, monitorsCookie);
+    const bool recent = version && (version->major_version > 1 ||
+                                    (version->major_version == 1 && version->minor_version >= 5));
+    if (recent && reply) {
+      for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem > 0;
+           xcb_randr_monitor_info_next(&it)) {
+        const xcb_randr_monitor_info_t& monitor = *it.data;
+        if (monitor.width == 0 || monitor.height == 0) continue;
+        mirlet::Display d;
+        d.displayID = monitor.name;
+        d.frame = Rect{static_cast<double>(monitor.x), static_cast<double>(monitor.y),
+                       static_cast<double>(monitor.width), static_cast<double>(monitor.height)};
+        d.width = monitor.width;
+        d.height = monitor.height;
+        displays.push_back(d);
+      }
     }
-    if (raw != nullptr) XRRFreeMonitors(raw);
   }
   if (displays.empty()) {
-    const int screen = DefaultScreen(display);
+    const xcb_screen_t& screen = connection.screen();
     mirlet::Display whole;
-    whole.displayID = static_cast<std::uint32_t>(connection.root());
-    whole.width = DisplayWidth(display, screen);
-    whole.height = DisplayHeight(display, screen);
+    whole.displayID = connection.root();
+    whole.width = screen.width_in_pixels;
+    whole.height = screen.height_in_pixels;
     whole.frame = Rect{0, 0, static_cast<double>(whole.width), static_cast<double>(whole.height)};
     displays.push_back(whole);
   }
   return displays;
 }
 
-std::optional<::Window> topLevelOf(const Connection& connection, ::Window window) {
-  xcb_connection_t* c = XGetXCBConnection(connection.get());
-  const ::Window root = connection.root();
-  for (int depth = 0; window != None && window != root && depth < 64; ++depth) {
-    const auto tree =
-        collect(xcb_query_tree_reply, c, xcb_query_tree(c, static_cast<xcb_window_t>(window)));
-    if (!tree) return std::nullopt;
-    if (tree->parent == root) return window;
-    window = tree->parent;
-  }
-  return std::nullopt;
-}
-
-}  // namespace mirlet::x11
+}  // namespace mirlet::xcb

@@ -1,32 +1,10 @@
-#include "mirlet/platform/linux/x11/window_text.hpp"
-
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
+#include "mirlet/platform/linux/xcb/window_text.hpp"
 
 #include <fstream>
 
-namespace mirlet::x11 {
-namespace {
+#include "mirlet/platform/linux/xcb/compound_text.hpp"
 
-// Text in a legacy encoding (COMPOUND_TEXT and its kin) through Xlib's converters.
-std::optional<std::string> convertedText(::Display* display, const Property& property) {
-  XTextProperty text;
-  std::string copy = property.bytes;
-  text.value = reinterpret_cast<unsigned char*>(copy.data());
-  text.encoding = property.type;
-  text.format = property.format;
-  text.nitems = copy.size();
-  char** list = nullptr;
-  int count = 0;
-  if (Xutf8TextPropertyToTextList(display, &text, &list, &count) < Success || list == nullptr)
-    return std::nullopt;
-  std::string result;
-  for (int i = 0; i < count; ++i) result += list[i];
-  XFreeStringList(list);
-  return result;
-}
-
-}  // namespace
+namespace mirlet::xcb {
 
 std::string latin1ToUtf8(std::string_view text) {
   std::string result;
@@ -43,15 +21,15 @@ std::string latin1ToUtf8(std::string_view text) {
   return result;
 }
 
-std::optional<std::string> windowTitle(::Display* display, const TextAtoms& atoms,
+std::optional<std::string> windowTitle(const TextAtoms& atoms,
                                        const std::optional<Property>& netWmName,
                                        const std::optional<Property>& name) {
   if (netWmName && netWmName->format == 8) return netWmName->bytes;
   if (!name || name->format != 8) return std::nullopt;
-  if (name->type == XA_STRING) return latin1ToUtf8(name->bytes);
-  if (atoms.utf8String != None && name->type == atoms.utf8String) return name->bytes;
-  if (auto converted = convertedText(display, *name)) return converted;
-  return latin1ToUtf8(name->bytes);
+  if (atoms.utf8String != XCB_ATOM_NONE && name->type == atoms.utf8String) return name->bytes;
+  if (atoms.compoundText != XCB_ATOM_NONE && name->type == atoms.compoundText)
+    return compoundTextToUtf8(name->bytes);
+  return latin1ToUtf8(name->bytes);  // STRING, and the best guess for anything else
 }
 
 std::optional<std::string> applicationName(const std::optional<Property>& hint,
@@ -72,4 +50,4 @@ std::optional<std::string> applicationName(const std::optional<Property>& hint,
   return command;
 }
 
-}  // namespace mirlet::x11
+}  // namespace mirlet::xcb
