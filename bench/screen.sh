@@ -91,6 +91,7 @@ xdotool windowraise "$flat"
 shot_bench flat "$flat"
 
 echo "Window lists..."
+runs=40  # a few milliseconds each: many runs per round, or the medians are noise
 bench windows-nowm -n mirlet "$mirlet windows" -n xwininfo "xwininfo -root -tree" \
   -n mirlet-check "$mirlet check"
 openbox --sm-disable >/dev/null 2>&1 &
@@ -102,6 +103,7 @@ bench windows-wm -n mirlet "$mirlet windows" -n wmctrl "wmctrl -lG"
 # Without Composite the window alone cannot be had: `shot` falls back to the whole display
 # (3840x2160) and cuts the window out of it; the window fills the screen.
 echo "Display-crop fallback (3840x2160)..."
+runs=3
 start_x nocomposite -screen 0 1920x1080x24 -extension Composite +extension RANDR
 export DISPLAY=$nocomposite
 full=$(client full display -title full -geometry +0+0 "$work/photo-full.png")
