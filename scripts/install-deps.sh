@@ -7,8 +7,8 @@ set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
   libx11-dev libx11-xcb-dev libxcb1-dev libxcb-randr0-dev libxcomposite-dev libxext-dev libxdamage-dev libxfixes-dev
-  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev libspng-dev)
-test=(libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev
+  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev)
+test=(libgtest-dev libgmock-dev libspng-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm openbox xdotool
   pulseaudio pulseaudio-utils ffmpeg sox)
 bench=(hyperfine imagemagick maim wmctrl time jq python3 strace bc procps)
