@@ -155,38 +155,65 @@ void findClients(xcb_connection_t* c, xcb_atom_t wmState, std::vector<Candidate>
   searches.reserve(candidates.size());
   for (auto& candidate : candidates) searches.push_back({&candidate, {candidate.topLevel}});
 
+  // Asking each window of a level for WM_STATE and for its children at once saves a round trip
+  // where the client lies deeper. But a window manager's frame holds dozens of decoration
+  // windows beside its client: on a wide level WM_STATE goes first, and only the searches that
+  // found nothing ask for the children.
+  constexpr std::size_t kAskedTogether = 32;
   struct Requests {
     PropertyRequest state;
-    xcb_query_tree_cookie_t tree;
+    bool treeSent = false;
+    xcb_query_tree_cookie_t tree{};
   };
   for (bool searching = true; searching;) {
-    std::vector<Requests> requests;
+    std::size_t width = 0;
     for (auto& search : searches) {
       if (search.level.size() > kMostVisited - search.visited)
         search.level.resize(kMostVisited - search.visited);
-      for (const xcb_window_t window : search.level)
-        requests.push_back({requestProperty(c, window, wmState, 0), xcb_query_tree(c, window)});
+      width += search.level.size();
     }
-    searching = false;
+    const bool together = width <= kAskedTogether;
+    std::vector<Requests> requests;
+    requests.reserve(width);
+    for (const auto& search : searches)
+      for (const xcb_window_t window : search.level)
+        requests.push_back({requestProperty(c, window, wmState, 0), together,
+                            together ? xcb_query_tree(c, window) : xcb_query_tree_cookie_t{}});
+
+    std::vector<xcb_window_t> found(searches.size(), XCB_NONE);
     std::size_t next = 0;
-    for (auto& search : searches) {
+    for (std::size_t s = 0; s < searches.size(); ++s)
+      for (const xcb_window_t window : searches[s].level) {
+        const PropertyReply state = collectProperty(c, requests[next++].state);
+        if (found[s] == XCB_NONE && state.property) found[s] = window;
+      }
+    if (!together) {
+      next = 0;
+      for (std::size_t s = 0; s < searches.size(); ++s)
+        for (const xcb_window_t window : searches[s].level) {
+          Requests& request = requests[next++];
+          if (found[s] != XCB_NONE) continue;
+          request.treeSent = true;
+          request.tree = xcb_query_tree(c, window);
+        }
+    }
+
+    searching = false;
+    next = 0;
+    for (std::size_t s = 0; s < searches.size(); ++s) {
+      Search& search = searches[s];
       std::vector<xcb_window_t> below;
-      xcb_window_t found = XCB_NONE;
-      for (const xcb_window_t window : search.level) {
+      for (std::size_t i = 0; i < search.level.size(); ++i) {
         const Requests& request = requests[next++];
-        const PropertyReply state = collectProperty(c, request.state);
+        if (!request.treeSent) continue;
         const auto tree = collect(xcb_query_tree_reply, c, request.tree);
-        if (found == XCB_NONE && state.property) found = window;
-        if (tree) {
+        if (tree && found[s] == XCB_NONE) {
           const auto children = childrenOf(*tree);
           below.insert(below.end(), children.begin(), children.end());
         }
       }
       search.visited += search.level.size();
-      if (found != XCB_NONE) {
-        search.candidate->client = found;
-        below.clear();
-      }
+      if (found[s] != XCB_NONE) search.candidate->client = found[s];
       search.level = std::move(below);
       searching = searching || !search.level.empty();
     }
