@@ -192,6 +192,59 @@ TEST(BackendX11Content, WhichTopLevelsAreListedFrontToBackWithOuterFrames) {
   EXPECT_EQ(find(all, input), nullptr);
 }
 
+// A window manager's frames, made by hand: the client is the first window carrying WM_STATE,
+// breadth first, however many decoration windows sit beside it and however deep it lies.
+TEST(BackendX11Content, ClientsAreFoundBeneathFramesOfAnyWidthAndDepth) {
+  TestClient client;
+  ::Display* display = client.get();
+  const auto child = [&](::Window parent) {
+    XSetWindowAttributes attributes{};
+    const ::Window window = XCreateWindow(display, parent, 0, 0, 10, 10, 0, CopyFromParent,
+                                          InputOutput, CopyFromParent, 0, &attributes);
+    XMapWindow(display, window);
+    return window;
+  };
+  const auto markClient = [&](::Window window) {
+    const long state[2] = {1, 0};
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    XChangeProperty(display, window, wmState, wmState, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(state), 2);
+  };
+  const auto decorate = [&](::Window frame, int count) {
+    for (int i = 0; i < count; ++i) child(frame);
+  };
+  struct Case {
+    const char* name;
+    int decorations;  // beside the client's branch
+    int depth;        // 1: the frame's own child
+    bool marked;
+  };
+  const Case cases[] = {
+      {"wide frame, client beneath it", 40, 1, true},
+      {"wide frame, client two levels down", 40, 2, true},
+      {"narrow frame, client three levels down", 1, 3, true},
+      {"no WM_STATE anywhere: the top-level itself", 40, 2, false},
+  };
+  std::vector<std::pair<::Window, ::Window>> expected;  // top-level, client
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const ::Window frame = client.make(10 + 30 * static_cast<int>(i), 300, 120, 120);
+    decorate(frame, cases[i].decorations);
+    ::Window inner = frame;
+    for (int level = 0; level < cases[i].depth; ++level) inner = child(inner);
+    if (cases[i].marked) markClient(inner);
+    expected.push_back({frame, cases[i].marked ? inner : frame});
+  }
+  XSync(display, False);
+
+  const ShareableContent content = query(true);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const Window* listed = find(content, expected[i].second);
+    ASSERT_NE(listed, nullptr);
+    EXPECT_EQ(listed->frame, (Rect{10.0 + 30 * static_cast<double>(i), 300, 120, 120}));
+  }
+}
+
 TEST(BackendX11Content, OneDisplayForTheWholeScreenWhateverTheFlags) {
   for (bool onScreenOnly : {true, false}) {
     const ShareableContent content = query(onScreenOnly);
