@@ -11,11 +11,14 @@ void getShareableContent(bool, bool onScreenWindowsOnly, Completion<ShareableCon
   auto connection = Connection::open();
   if (!connection) return completion(std::unexpected(connection.error()));
   prefetchMonitors(*connection);
+  const WindowListRequest windowList = requestWindowList(*connection);
+  // Waits for the RandR answer, which comes with the first answers about the windows.
+  const MonitorRequest monitorList = requestMonitors(*connection);
   ShareableContent content;
   // The desktop window, where there is one, is a top-level like any other and is listed with
   // them either way.
-  content.windows = topLevelWindows(*connection, onScreenWindowsOnly);
-  content.displays = monitors(*connection);
+  content.windows = topLevelWindows(*connection, windowList, onScreenWindowsOnly);
+  content.displays = monitors(*connection, monitorList);
   if (!connection->alive()) return completion(failure("the connection to the X server broke"));
   completion(std::move(content));
 }

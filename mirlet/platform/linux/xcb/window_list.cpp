@@ -222,29 +222,44 @@ void findClients(xcb_connection_t* c, xcb_atom_t wmState, std::vector<Candidate>
 
 }  // namespace
 
-std::vector<mirlet::Window> topLevelWindows(const Connection& connection, bool onScreenOnly) {
+WindowListRequest requestWindowList(const Connection& connection) {
+  return {xcb_query_tree(connection.get(), connection.root()), requestAtoms(connection.get())};
+}
+
+std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
+                                            const WindowListRequest& request, bool onScreenOnly) {
   xcb_connection_t* c = connection.get();
   std::vector<mirlet::Window> windows;
 
-  const auto treeCookie = xcb_query_tree(c, connection.root());
-  const auto atomCookies = requestAtoms(c);
-  const auto tree = collect(xcb_query_tree_reply, c, treeCookie);
-  const TextAtoms atoms = internAtoms(c, atomCookies);
+  const auto tree = collect(xcb_query_tree_reply, c, request.tree);
+  const TextAtoms atoms = internAtoms(c, request.atoms);
   if (!tree) return windows;
 
   std::vector<Candidate> candidates = listedTopLevels(c, childrenOf(*tree), onScreenOnly);
-  findClients(c, atoms.wmState, candidates);
 
   struct TextRequests {
     PropertyRequest netWmName, wmName, wmClass, netWmPid;
   };
+  const auto requestTexts = [&](xcb_window_t window) {
+    return TextRequests{requestProperty(c, window, atoms.netWmName),
+                        requestProperty(c, window, atoms.wmName),
+                        requestProperty(c, window, atoms.wmClass),
+                        requestProperty(c, window, atoms.netWmPid)};
+  };
+  // Without a window manager each top-level is its own client: its texts are asked for along
+  // with the client search, a round trip saved. Where the search finds a client below, they are
+  // dropped and the client is asked instead.
   std::vector<TextRequests> requests;
   requests.reserve(candidates.size());
-  for (const auto& candidate : candidates)
-    requests.push_back({requestProperty(c, candidate.client, atoms.netWmName),
-                        requestProperty(c, candidate.client, atoms.wmName),
-                        requestProperty(c, candidate.client, atoms.wmClass),
-                        requestProperty(c, candidate.client, atoms.netWmPid)});
+  for (const auto& candidate : candidates) requests.push_back(requestTexts(candidate.topLevel));
+  findClients(c, atoms.wmState, candidates);
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (candidates[i].client == candidates[i].topLevel) continue;
+    for (const PropertyRequest* asked : {&requests[i].netWmName, &requests[i].wmName,
+                                         &requests[i].wmClass, &requests[i].netWmPid})
+      if (asked->sent) xcb_discard_reply(c, asked->cookie.sequence);
+    requests[i] = requestTexts(candidates[i].client);
+  }
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const PropertyReply netWmName = collectProperty(c, requests[i].netWmName);
     const PropertyReply wmName = collectProperty(c, requests[i].wmName);
@@ -267,17 +282,22 @@ void prefetchMonitors(const Connection& connection) {
   xcb_prefetch_extension_data(connection.get(), &xcb_randr_id);
 }
 
-std::vector<mirlet::Display> monitors(const Connection& connection) {
+MonitorRequest requestMonitors(const Connection& connection) {
+  xcb_connection_t* c = connection.get();
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+  if (randr == nullptr || randr->present == 0) return {};
+  // Both go out together; the server answers the version first, and a server older than 1.5
+  // answers the monitor request with an error, which leaves the whole screen.
+  return {true, xcb_randr_query_version(c, 1, 5), xcb_randr_get_monitors(c, connection.root(), 1)};
+}
+
+std::vector<mirlet::Display> monitors(const Connection& connection,
+                                      const MonitorRequest& request) {
   xcb_connection_t* c = connection.get();
   std::vector<mirlet::Display> displays;
-  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
-  if (randr != nullptr && randr->present != 0) {
-    // Both go out together; the server answers the version first, and a server older than 1.5
-    // answers the monitor request with an error, which leaves the whole screen.
-    const auto versionCookie = xcb_randr_query_version(c, 1, 5);
-    const auto monitorsCookie = xcb_randr_get_monitors(c, connection.root(), 1);
-    const auto version = collect(xcb_randr_query_version_reply, c, versionCookie);
-    const auto reply = collect(xcb_randr_get_monitors_reply, c, monitorsCookie);
+  if (request.sent) {
+    const auto version = collect(xcb_randr_query_version_reply, c, request.version);
+    const auto reply = collect(xcb_randr_get_monitors_reply, c, request.monitors);
     const bool recent = version && (version->major_version > 1 ||
                                     (version->major_version == 1 && version->minor_version >= 5));
     if (recent && reply) {
