@@ -8,29 +8,12 @@
 namespace mirlet::loadable {
 namespace {
 
-const Result<const XcbModule*>& xcbModule() {
-  static const auto module = loadModule<XcbModule>(kXcbModuleFile, kXcbModuleEntry);
-  return module;
-}
-
-const Result<const X11Module*>& x11Module() {
-  static const auto module = loadModule<X11Module>(kX11ModuleFile, kX11ModuleEntry);
-  return module;
-}
-
-const Result<const FfmpegModule*>& ffmpegModule() {
-  static const auto module = loadModule<FfmpegModule>(kFfmpegModuleFile, kFfmpegModuleEntry);
-  return module;
-}
-
-const Result<const PulseModule*>& pulseModule() {
-  static const auto module = loadModule<PulseModule>(kPulseModuleFile, kPulseModuleEntry);
-  return module;
-}
-
 class LoadedScreenAccess final : public ScreenAccess {
  public:
-  bool preflight() override { return xcbModule() && (*xcbModule())->displayIsReachable(); }
+  bool preflight() override {
+    const auto& module = loadedModule<XcbModule>();
+    return module && (*module)->displayIsReachable();
+  }
   bool request() override { return preflight(); }
 };
 
@@ -38,7 +21,7 @@ class LoadedImageOutput final : public ImageOutput {
  public:
   bool writePNG(const Image& image, const std::string& to) override {
     std::call_once(made_, [this] {
-      if (const auto& module = x11Module()) output_ = (*module)->makeImageOutput();
+      if (const auto& module = loadedModule<X11Module>()) output_ = (*module)->makeImageOutput();
     });
     return output_ && output_->writePNG(image, to);
   }
@@ -53,9 +36,10 @@ class LoadedAssetWriting final : public AssetWriting {
   Result<std::unique_ptr<AssetWriter>> makeAssetWriter(const std::string& path,
                                                        FileType type) override {
     std::call_once(made_, [this] {
-      if (const auto& module = ffmpegModule()) writing_ = (*module)->makeAssetWriting();
+      if (const auto& module = loadedModule<FfmpegModule>())
+        writing_ = (*module)->makeAssetWriting();
     });
-    if (!writing_) return std::unexpected(ffmpegModule().error());
+    if (!writing_) return std::unexpected(loadedModule<FfmpegModule>().error());
     return writing_->makeAssetWriter(path, type);
   }
 
@@ -85,7 +69,8 @@ class LoadedAudioHardware final : public AudioHardware {
   static constexpr OSStatus kModuleMissing = fourCharCode("!mod");
   AudioHardware* loaded() {
     std::call_once(made_, [this] {
-      if (const auto& module = pulseModule()) hardware_ = (*module)->makeAudioHardware();
+      if (const auto& module = loadedModule<PulseModule>())
+        hardware_ = (*module)->makeAudioHardware();
     });
     return hardware_.get();
   }
@@ -112,14 +97,14 @@ class LoadedCaptureService final : public CaptureService {
  public:
   void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                            Completion<ShareableContent> completion) override {
-    const auto& module = xcbModule();
+    const auto& module = loadedModule<XcbModule>();
     if (!module) return completion(std::unexpected(module.error()));
     (*module)->getShareableContent(excludingDesktopWindows, onScreenWindowsOnly,
                                    std::move(completion));
   }
   void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,
                     Completion<Image> completion) override {
-    const auto& module = x11Module();
+    const auto& module = loadedModule<X11Module>();
     if (!module) return completion(std::unexpected(module.error()));
     (*module)->captureImage(filter, configuration, std::move(completion));
   }
@@ -127,7 +112,7 @@ class LoadedCaptureService final : public CaptureService {
   std::shared_ptr<CaptureStream> makeStream(const ContentFilter&,
                                             const StreamConfiguration& configuration,
                                             std::shared_ptr<StreamDelegate> delegate) override {
-    const auto& module = pulseModule();
+    const auto& module = loadedModule<PulseModule>();
     if (!module) return std::make_shared<UnavailableStream>(module.error());
     return (*module)->makeSystemAudioStream(configuration, std::move(delegate));
   }

@@ -10,12 +10,17 @@ namespace mirlet::loadable {
 // and gives the address of its `entry`. The module stays loaded for the rest of the process.
 Result<const void*> loadModuleEntry(const std::string& file, const char* entry);
 
+// The module that `Module` describes (its kFile and kEntry), loaded at the first call; later
+// calls give the same outcome.
 template <class Module>
-Result<const Module*> loadModule(const std::string& file, const char* entry) {
-  auto address = loadModuleEntry(file, entry);
-  if (!address) return std::unexpected(address.error());
-  using Accessor = const Module* (*)();
-  return reinterpret_cast<Accessor>(const_cast<void*>(*address))();
+const Result<const Module*>& loadedModule() {
+  static const Result<const Module*> module = [] () -> Result<const Module*> {
+    auto address = loadModuleEntry(Module::kFile, Module::kEntry);
+    if (!address) return std::unexpected(address.error());
+    using Accessor = const Module* (*)();
+    return reinterpret_cast<Accessor>(const_cast<void*>(*address))();
+  }();
+  return module;
 }
 
 }  // namespace mirlet::loadable

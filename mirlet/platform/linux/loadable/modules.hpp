@@ -15,34 +15,33 @@ namespace mirlet::loadable {
 // Listing windows and displays needs only libxcb; pictures need Xlib, its extensions and the PNG
 // encoder, about a millisecond more to load.
 struct XcbModule {
+  static constexpr const char* kFile = "mirlet-xcb.so";
+  static constexpr const char* kEntry = "mirlet_xcb_module";
   bool (*displayIsReachable)();
   void (*getShareableContent)(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                               Completion<ShareableContent> completion);
 };
 
 struct X11Module {
+  static constexpr const char* kFile = "mirlet-x11.so";
+  static constexpr const char* kEntry = "mirlet_x11_module";
   void (*captureImage)(const ContentFilter& filter, const StreamConfiguration& configuration,
                        Completion<Image> completion);
   std::unique_ptr<ImageOutput> (*makeImageOutput)();
 };
 
 struct FfmpegModule {
+  static constexpr const char* kFile = "mirlet-ffmpeg.so";
+  static constexpr const char* kEntry = "mirlet_ffmpeg_module";
   std::unique_ptr<AssetWriting> (*makeAssetWriting)();
 };
 
 struct PulseModule {
+  static constexpr const char* kFile = "mirlet-pulse.so";
+  static constexpr const char* kEntry = "mirlet_pulse_module";
   std::unique_ptr<AudioHardware> (*makeAudioHardware)();
   std::shared_ptr<CaptureStream> (*makeSystemAudioStream)(const StreamConfiguration&,
                                                           std::shared_ptr<StreamDelegate>);
 };
-
-inline constexpr const char* kXcbModuleFile = "mirlet-xcb.so";
-inline constexpr const char* kXcbModuleEntry = "mirlet_xcb_module";
-inline constexpr const char* kX11ModuleFile = "mirlet-x11.so";
-inline constexpr const char* kX11ModuleEntry = "mirlet_x11_module";
-inline constexpr const char* kFfmpegModuleFile = "mirlet-ffmpeg.so";
-inline constexpr const char* kFfmpegModuleEntry = "mirlet_ffmpeg_module";
-inline constexpr const char* kPulseModuleFile = "mirlet-pulse.so";
-inline constexpr const char* kPulseModuleEntry = "mirlet_pulse_module";
 
 }  // namespace mirlet::loadable
