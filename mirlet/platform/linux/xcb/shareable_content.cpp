@@ -10,9 +10,7 @@ bool displayIsReachable() { return Connection::open().has_value(); }
 void getShareableContent(bool, bool onScreenWindowsOnly, Completion<ShareableContent> completion) {
   auto connection = Connection::open();
   if (!connection) return completion(std::unexpected(connection.error()));
-  prefetchMonitors(*connection);
   const WindowListRequest windowList = requestWindowList(*connection);
-  // Waits for the RandR answer, which comes with the first answers about the windows.
   const MonitorRequest monitorList = requestMonitors(*connection);
   ShareableContent content;
   // The desktop window, where there is one, is a top-level like any other and is listed with

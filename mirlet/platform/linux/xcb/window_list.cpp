@@ -278,10 +278,6 @@ std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
   return windows;
 }
 
-void prefetchMonitors(const Connection& connection) {
-  xcb_prefetch_extension_data(connection.get(), &xcb_randr_id);
-}
-
 MonitorRequest requestMonitors(const Connection& connection) {
   xcb_connection_t* c = connection.get();
   const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);

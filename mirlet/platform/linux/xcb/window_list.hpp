@@ -26,14 +26,13 @@ WindowListRequest requestWindowList(const Connection& connection);
 std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
                                             const WindowListRequest& request, bool onScreenOnly);
 
-// Asks whether the server has RandR; `requestMonitors` then needs no round trip of its own.
-void prefetchMonitors(const Connection& connection);
-
 struct MonitorRequest {
   bool sent = false;
   xcb_randr_query_version_cookie_t version{};
   xcb_randr_get_monitors_cookie_t monitors{};
 };
+// Waits for the server to say whether it has RandR: one round trip, which the requests already
+// sent (a `requestWindowList`) share.
 MonitorRequest requestMonitors(const Connection& connection);
 
 // The active RandR monitors in RandR's order; the whole screen when RandR has none to give.
