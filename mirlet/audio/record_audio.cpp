@@ -53,6 +53,8 @@ void recordAudio(Platform& platform, Output& out, const std::string& path) {
   auto made = AudioRecorder::make(platform.assetWriting, platform.fileManager, path);
   if (!made) out.fail(kStartFailed + made.error().description);
   std::shared_ptr<AudioRecorder> recorder = std::move(*made);
+  // Audio that cannot be written is lost: the recording ends at once, and says why.
+  recorder->onWriteFailure([&out](const std::string& reason) { out.fail("write_failed: " + reason); });
 
   std::shared_ptr<CaptureStream> stream =
       platform.captureService.makeStream(filter, configuration, recorder);

@@ -25,6 +25,11 @@ class AudioRecorder final : public StreamOutput, public StreamDelegate {
 
   // Closes the file and returns at once; `completion` runs once, when the file is complete.
   void finish(std::function<void()> completion);
+  // `failed` runs once, on any thread, with the reason, if the file cannot be written any more;
+  // then no completion follows.
+  void onWriteFailure(std::function<void(const std::string& reason)> failed) {
+    writer_->setFailureHandler(std::move(failed));
+  }
 
  private:
   AudioRecorder(std::unique_ptr<AssetWriter> writer, std::shared_ptr<AssetWriterInput> input)

@@ -41,8 +41,12 @@ class AssetWriter {
   // The file's timeline starts at `sourceTime`.
   virtual void startSessionAtSourceTime(MediaTime sourceTime) = 0;
   // Completes the file, then calls `completion` exactly once on any thread, also for a writer that
-  // never started.
+  // never started. A writer that failed calls its failure handler instead.
   virtual void finishWriting(std::function<void()> completion) = 0;
+  // Called at most once, on any thread, when the file cannot be written any more (a full disk, an
+  // I/O error, the file removed): with the system's reason, at once, and nothing is written after
+  // it. What was written before stays readable.
+  virtual void setFailureHandler(std::function<void(const std::string& reason)> handler) = 0;
 };
 
 enum class FileType { appleM4A };

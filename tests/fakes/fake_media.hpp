@@ -51,6 +51,7 @@ struct WriterLog {
   std::vector<MediaTime> appended;
   bool ready = true;
   std::function<void()> completion;  // kept by finishWriting for the test to run
+  std::function<void(const std::string&)> failureHandler;
   int completionsKept = 0;
 };
 
@@ -88,6 +89,9 @@ class FakeAssetWriter final : public AssetWriter {
   void startSessionAtSourceTime(MediaTime sourceTime) override {
     log_->calls.push_back("startSession");
     log_->sessionStarts.push_back(sourceTime);
+  }
+  void setFailureHandler(std::function<void(const std::string&)> handler) override {
+    log_->failureHandler = std::move(handler);
   }
   void finishWriting(std::function<void()> completion) override {
     log_->calls.push_back("finishWriting");

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -106,6 +107,20 @@ Result<void> AacFile::begin() {
   }
   avio_flush(format_->pb);
   begun_ = true;
+  struct stat made {};
+  if (::stat(path_.c_str(), &made) == 0) {
+    device_ = made.st_dev;
+    inode_ = made.st_ino;
+  }
+  return {};
+}
+
+Result<void> AacFile::check() const {
+  if (firstError_ < 0) return failure(errorText(firstError_));
+  if (!begun_ || ended_) return {};
+  struct stat now {};
+  if (::stat(path_.c_str(), &now) != 0 || now.st_dev != device_ || now.st_ino != inode_)
+    return failure(path_ + " was removed while it was written");
   return {};
 }
 
@@ -194,7 +209,7 @@ Result<void> AacFile::end() {
   if (status < 0 && firstError_ == 0) firstError_ = status;
   status = avio_closep(&format_->pb);
   if (status < 0 && firstError_ == 0) firstError_ = status;
-  if (firstError_ < 0) return failure("writing " + path_ + " failed: " + errorText(firstError_));
+  if (firstError_ < 0) return failure(errorText(firstError_));
   return {};
 }
 

@@ -3,6 +3,8 @@
 // that a process killed mid-recording leaves all but its last fragment readable. Used from one
 // thread at a time.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +35,10 @@ class AacFile {
   void appendSilence(std::int64_t frames);
   // Encodes what is pending, writes the last fragment and the index, and closes the file.
   Result<void> end();
+  // Whether everything so far reached the file, and the file is still where it was made: a write
+  // that failed (a full disk, an I/O error), or a file removed with its folder, which would take
+  // every later write with it unseen. The reason is the system's own text.
+  Result<void> check() const;
 
  private:
   AacFile() = default;
@@ -52,6 +58,8 @@ class AacFile {
   bool begun_ = false;
   bool ended_ = false;
   int firstError_ = 0;
+  dev_t device_ = 0;  // the file's identity once created
+  ino_t inode_ = 0;
 };
 
 }  // namespace mirlet::ffmpeg

@@ -31,7 +31,23 @@ struct Shared {
   bool finishing = false;       // no more buffers will come: drain, close, complete
   std::optional<MediaTime> sessionStart;
   std::function<void()> completion;
+  std::function<void(const std::string&)> failureHandler;
+  bool failed = false;  // the failure handler ran
 };
+
+// The file cannot be written any more: says so once, and takes no more buffers.
+void reportFailure(Shared& shared, const std::string& reason) {
+  std::function<void(const std::string&)> handler;
+  {
+    std::lock_guard lock(shared.mutex);
+    shared.inputFinished = true;
+    handler = std::move(shared.failureHandler);
+    shared.failureHandler = nullptr;
+    // Told of the failure, the caller is not told of a completion as well.
+    shared.failed = static_cast<bool>(handler);
+  }
+  if (handler) handler(reason);
+}
 
 class M4aInput final : public AssetWriterInput {
  public:
@@ -76,7 +92,11 @@ class M4aInput final : public AssetWriterInput {
 void writeFile(std::shared_ptr<Shared> shared, std::unique_ptr<AacFile> file) {
   // Started from the capture's thread, whose name it would otherwise carry.
   pthread_setname_np(pthread_self(), "mirlet.m4a");
-  (void)file->begin();  // a failed header leaves nothing worth writing; the end still completes
+  bool failed = false;
+  if (auto header = file->begin(); !header) {
+    failed = true;
+    reportFailure(*shared, header.error().description);
+  }
   std::optional<SampleTimeline> timeline;
   for (;;) {
     std::deque<SampleBuffer> batch;
@@ -94,20 +114,28 @@ void writeFile(std::shared_ptr<Shared> shared, std::unique_ptr<AacFile> file) {
                          shared->sessionStart.value_or(batch.front().presentationTimeStamp));
     }
     for (const SampleBuffer& buffer : batch) {
+      if (failed) break;
       const auto frames = static_cast<std::int64_t>(buffer.frameCount());
       const Placement placement = timeline->place(buffer.presentationTimeStamp, frames);
       file->appendSilence(placement.silenceBefore);
       file->append(buffer.samples->data() + placement.skipFrames * buffer.channelCount,
                    frames - placement.skipFrames);
     }
+    // Checked once a batch: a failure ends the recording within a quarter second.
+    if (!failed && !batch.empty()) {
+      if (auto written = file->check(); !written) {
+        failed = true;
+        reportFailure(*shared, written.error().description);
+      }
+    }
     if (finishing && batch.empty()) break;
   }
-  (void)file->end();  // the writer reports nothing; the completion is all its caller gets
+  if (auto ended = file->end(); !ended && !failed) reportFailure(*shared, ended.error().description);
   file.reset();
   std::function<void()> completion;
   {
     std::lock_guard lock(shared->mutex);
-    completion = std::move(shared->completion);
+    if (!shared->failed) completion = std::move(shared->completion);
   }
   if (completion) completion();
 }
@@ -156,6 +184,11 @@ class M4aWriter final : public AssetWriter {
   void startSessionAtSourceTime(MediaTime sourceTime) override {
     std::lock_guard lock(shared_->mutex);
     if (!shared_->sessionStart) shared_->sessionStart = sourceTime;
+  }
+
+  void setFailureHandler(std::function<void(const std::string&)> handler) override {
+    std::lock_guard lock(shared_->mutex);
+    shared_->failureHandler = std::move(handler);
   }
 
   void finishWriting(std::function<void()> completion) override {

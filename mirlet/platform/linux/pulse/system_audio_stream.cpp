@@ -1,25 +1,35 @@
 #include "mirlet/platform/linux/pulse/system_audio_stream.hpp"
 
 #include <pulse/error.h>
-#include <pulse/rtclock.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
 #include <pulse/timeval.h>
 
+#include <algorithm>
 #include <ctime>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "mirlet/platform/linux/pulse/stream_clock.hpp"
+#include "mirlet/platform/linux/pulse/capture_timeline.hpp"
 #include "mirlet/platform/linux/pulse/threaded_loop.hpp"
 
 namespace mirlet::pulse {
 namespace {
 
-// Short fragments: without an explicit request the server hands over audio in bursts up to two
-// seconds apart, and the first of them comes late.
-constexpr int kFragmentMilliseconds = 20;
-// A working source delivers its first audio well within this.
-constexpr int kSilenceGraceMilliseconds = 100;
+// The server hands over audio once a fragment has filled. Without an explicit request it does so
+// in bursts up to two seconds apart; 50 ms keeps the stop's tail and a switch's gap short at twenty
+// wake-ups a second (20 ms fragments cost fifty, a fifth of the recording's CPU time).
+constexpr int kFragmentMilliseconds = 50;
+// A lost server is asked again this often, and one that accepts but does not answer is given up
+// after kAttemptMilliseconds.
+constexpr int kReconnectMilliseconds = 250;
+constexpr int kAttemptMilliseconds = 2000;
+// A stream that has delivered nothing for this long counts as stalled: silence stands in for it.
+// Working streams deliver every fragment.
+constexpr std::int64_t kStallNanoseconds = 1'000'000'000;
+// Silence goes out in pieces of at most this many frames per channel.
+constexpr std::int64_t kSilenceChunkFrames = 4800;
 
 std::int64_t monotonicNanoseconds() {
   timespec now{};
@@ -27,15 +37,21 @@ std::int64_t monotonicNanoseconds() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
+// What the machine plays: the monitor of the default output, followed wherever it goes.
+//
+// Everything below the start runs on the loop's thread, the one serial queue on which buffers
+// reach the outputs. The default output is resolved by name (server info, then the sink's own
+// monitor), and the record stream is pinned to that monitor, so the server can never move it to
+// another source such as a microphone. Server and sink events make it follow the default; a lost
+// connection is made again every quarter second. Until a stream delivers, and whenever one stalls,
+// the stream delivers silence in step with the clock, so the recording has no holes in time.
 class SystemAudioStream final : public CaptureStream,
                                 public std::enable_shared_from_this<SystemAudioStream> {
  public:
-  SystemAudioStream(const StreamConfiguration& configuration,
-                    std::shared_ptr<StreamDelegate> delegate)
+  explicit SystemAudioStream(const StreamConfiguration& configuration)
       : sampleRate_(configuration.sampleRate > 0 ? configuration.sampleRate : 48000),
         channels_(configuration.channelCount > 0 ? configuration.channelCount : 2),
-        delegate_(std::move(delegate)),
-        clock_(sampleRate_) {}
+        timeline_(sampleRate_) {}
 
   ~SystemAudioStream() override {
     if (!loop_) return;
@@ -47,7 +63,7 @@ class SystemAudioStream final : public CaptureStream,
       return;
     }
     pa_threaded_mainloop_stop(loop_.get());
-    // Members go in reverse order: stream, context, then the (stopped) loop.
+    // Members go in reverse order: stream, context, then the (stopped) loop with its timers.
   }
 
   Result<void> addStreamOutput(std::shared_ptr<StreamOutput> output, StreamOutputType type,
@@ -70,18 +86,13 @@ class SystemAudioStream final : public CaptureStream,
     startCompletion_ = once(std::move(completion));
     loop_.reset(pa_threaded_mainloop_new());
     if (!loop_) return completeStart(failure("cannot make a sound server loop: out of memory"));
-    // The loop's thread is the one serial queue on which buffers reach the outputs.
     pa_threaded_mainloop_set_name(loop_.get(),
                                   threadName_.empty() ? "mirlet.audio" : threadName_.c_str());
-    context_.reset(pa_context_new(pa_threaded_mainloop_get_api(loop_.get()), "mirlet"));
-    if (!context_) return completeStart(failure("cannot make a sound server context"));
-    pa_context_set_state_callback(context_.get(), &SystemAudioStream::onContextState, this);
-    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0)
-      return completeStart(failure(pa_strerror(pa_context_errno(context_.get()))));
-    const auto timeout = std::chrono::duration_cast<std::chrono::microseconds>(kConnectTimeout);
-    timer_ = pa_context_rttime_new(context_.get(),
-                                   pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()),
-                                   &SystemAudioStream::onTimeout, this);
+    api_ = pa_threaded_mainloop_get_api(loop_.get());
+    const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout);
+    startTimer_ = newTimer(static_cast<int>(timeout.count()), &SystemAudioStream::onStartTimeout);
+    connect();
+    if (!startCompletion_) return;  // failed at once
     if (pa_threaded_mainloop_start(loop_.get()) < 0)
       return completeStart(failure("cannot start the sound server loop"));
   }
@@ -99,11 +110,15 @@ class SystemAudioStream final : public CaptureStream,
       if (loop_ && !stopped_) {
         {
           LoopLock loopLock(loop_.get());
-          stopping_ = true;
-          if (stream_) {
-            pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
-            pa_stream_disconnect(stream_.get());
+          // The recording lasts until now, also when the last fragment is still on its way: the
+          // loop's thread delivers the rest as silence, since buffers come from it alone.
+          if (pump_ != nullptr && !startCompletion_ && !failed_) {
+            tailWanted_ = true;
+            restartTimer(pump_, 0);
+            while (tailWanted_) pa_threaded_mainloop_wait(loop_.get());
           }
+          stopping_ = true;
+          closeStream();
           completeStart(failure("the capture was stopped while it started"));
         }
         // Joins the loop's thread: no buffer callback runs after this.
@@ -119,56 +134,219 @@ class SystemAudioStream final : public CaptureStream,
     std::shared_ptr<StreamOutput> output;
     StreamOutputType type;
   };
+  using TimerCallback = void (*)(pa_mainloop_api*, pa_time_event*, const timeval*, void*);
+
+  static timeval inMilliseconds(int milliseconds) {
+    timeval at{};
+    pa_gettimeofday(&at);
+    pa_timeval_add(&at, static_cast<pa_usec_t>(milliseconds) * PA_USEC_PER_MSEC);
+    return at;
+  }
+  pa_time_event* newTimer(int milliseconds, TimerCallback callback) {
+    const timeval at = inMilliseconds(milliseconds);
+    return api_->time_new(api_, &at, callback, this);
+  }
+  void restartTimer(pa_time_event* timer, int milliseconds) {
+    const timeval at = inMilliseconds(milliseconds);
+    api_->time_restart(timer, &at);
+  }
+  void cancelTimer(pa_time_event* timer) {
+    if (timer != nullptr) api_->time_restart(timer, nullptr);
+  }
+
+  bool starting() const { return static_cast<bool>(startCompletion_); }
 
   // Callers hold `control_` or run on the loop's thread.
   void completeStart(Result<void> result) {
-    if (timer_ != nullptr && context_) {
-      pa_context_rttime_restart(context_.get(), timer_, PA_USEC_INVALID);
-    }
+    cancelTimerIfAny(startTimer_);
     if (!startCompletion_) return;
     auto completion = std::move(startCompletion_);
     startCompletion_ = nullptr;
-    if (!result) failed_ = true;
+    if (!result) {
+      failed_ = true;
+    } else {
+      // The recording starts now; silence stands in until the first audio comes.
+      timeline_.anchor(monotonicNanoseconds());
+      pump_ = newTimer(kFragmentMilliseconds, &SystemAudioStream::onPump);
+    }
     completion(std::move(result));
+  }
+  void cancelTimerIfAny(pa_time_event* timer) {
+    if (api_ != nullptr) cancelTimer(timer);
   }
 
   void failStart(const std::string& description) {
-    failed_ = true;
-    if (stream_) pa_stream_disconnect(stream_.get());
+    closeStream();
     if (context_) pa_context_disconnect(context_.get());
     completeStart(failure(description));
   }
 
-  std::string contextError() const { return pa_strerror(pa_context_errno(context_.get())); }
-
-  static void onTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+  static void onStartTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
     static_cast<SystemAudioStream*>(self)->failStart("timed out waiting for the sound server");
+  }
+
+  std::string contextError() const {
+    return context_ ? pa_strerror(pa_context_errno(context_.get())) : "no sound server";
+  }
+
+  // A new connection. No server is ever started for it.
+  void connect() {
+    context_.reset(pa_context_new(api_, "mirlet"));
+    attemptStartedAt_ = monotonicNanoseconds();
+    if (!context_) {
+      if (starting()) completeStart(failure("cannot make a sound server context"));
+      return;
+    }
+    pa_context_set_state_callback(context_.get(), &SystemAudioStream::onContextState, this);
+    pa_context_set_subscribe_callback(context_.get(), &SystemAudioStream::onEvent, this);
+    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+      lostServer();
   }
 
   static void onContextState(pa_context* context, void* userdata) {
     auto& self = *static_cast<SystemAudioStream*>(userdata);
+    if (context != self.context_.get()) return;
     switch (pa_context_get_state(context)) {
-      case PA_CONTEXT_READY:
-        self.openRecordStream();
+      case PA_CONTEXT_READY: {
+        const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                              PA_SUBSCRIPTION_MASK_SINK);
+        if (pa_operation* op = pa_context_subscribe(context, mask, nullptr, nullptr))
+          pa_operation_unref(op);
+        self.resolve();
         break;
+      }
       case PA_CONTEXT_FAILED:
       case PA_CONTEXT_TERMINATED:
-        self.lost(self.contextError());
+        self.lostServer();
         break;
       default:
         break;
     }
   }
 
-  void openRecordStream() {
-    if (stream_ || stopping_ || failed_) return;
+  // The connection is gone: a failed start, or an outage that silence covers until the server is
+  // back.
+  void lostServer() {
+    if (stopping_ || failed_) return;
+    if (starting()) return failStart(contextError());
+    closeStream();
+    resolving_ = again_ = false;
+    if (reconnect_ == nullptr)
+      reconnect_ = newTimer(kReconnectMilliseconds, &SystemAudioStream::onReconnect);
+    else
+      restartTimer(reconnect_, kReconnectMilliseconds);
+  }
+
+  static void onReconnect(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    if (self.stopping_) return;
+    const pa_context_state_t state =
+        self.context_ ? pa_context_get_state(self.context_.get()) : PA_CONTEXT_FAILED;
+    if (state == PA_CONTEXT_READY) return;
+    const bool attempting = PA_CONTEXT_IS_GOOD(state) &&
+                            monotonicNanoseconds() - self.attemptStartedAt_ <
+                                std::int64_t{kAttemptMilliseconds} * 1'000'000;
+    if (!attempting) {
+      self.context_.reset();
+      self.connect();
+    }
+    // Checked again until the new connection is ready.
+    if (self.context_ && pa_context_get_state(self.context_.get()) != PA_CONTEXT_READY)
+      self.restartTimer(self.reconnect_, kReconnectMilliseconds);
+  }
+
+  static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+                      void* userdata) {
+    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    if (context != self.context_.get() || self.stopping_) return;
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    const bool defaultMayHaveChanged = facility == PA_SUBSCRIPTION_EVENT_SERVER;
+    const bool recordedSinkGone = facility == PA_SUBSCRIPTION_EVENT_SINK &&
+                                  kind == PA_SUBSCRIPTION_EVENT_REMOVE && index == self.sinkIndex_;
+    const bool firstSink = facility == PA_SUBSCRIPTION_EVENT_SINK &&
+                           kind == PA_SUBSCRIPTION_EVENT_NEW && !self.stream_;
+    if (defaultMayHaveChanged || recordedSinkGone || firstSink) self.resolve();
+  }
+
+  // Finds the default output and records its monitor, unless that is what is recorded already.
+  // One question at a time; what changes meanwhile is asked again after it.
+  void resolve() {
+    if (!context_ || stopping_) return;
+    if (resolving_) {
+      again_ = true;
+      return;
+    }
+    resolving_ = true;
+    pa_operation* op =
+        pa_context_get_server_info(context_.get(), &SystemAudioStream::onServerInfo, this);
+    if (op == nullptr) return resolved();
+    pa_operation_unref(op);
+  }
+
+  void resolved() {
+    resolving_ = false;
+    if (again_) {
+      again_ = false;
+      resolve();
+    }
+  }
+
+  static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
+    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    if (context != self.context_.get()) return;
+    const std::string sink = info != nullptr && info->default_sink_name != nullptr
+                                 ? info->default_sink_name
+                                 : "";
+    if (sink.empty()) {
+      self.recordNothing();
+      return self.resolved();
+    }
+    if (self.stream_ && sink == self.sinkName_) return self.resolved();
+    self.sinkFound_ = false;
+    pa_operation* op = pa_context_get_sink_info_by_name(context, sink.c_str(),
+                                                        &SystemAudioStream::onSinkInfo, &self);
+    if (op == nullptr) {
+      self.recordNothing();
+      return self.resolved();
+    }
+    pa_operation_unref(op);
+  }
+
+  static void onSinkInfo(pa_context* context, const pa_sink_info* info, int last, void* userdata) {
+    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    if (context != self.context_.get()) return;
+    if (info != nullptr && last == 0) {
+      self.sinkFound_ = true;
+      if (info->monitor_source_name != nullptr && *info->monitor_source_name != '\0')
+        self.record(info->name, info->index, info->monitor_source_name);
+      else
+        self.recordNothing();
+      return;
+    }
+    // The end of the list, or an error such as a sink that went away meanwhile.
+    if (!self.sinkFound_) self.recordNothing();
+    self.resolved();
+  }
+
+  // No output to follow: silence until one appears.
+  void recordNothing() {
+    closeStream();
+    if (starting()) completeStart({});
+  }
+
+  void record(const std::string& sink, std::uint32_t index, const std::string& monitor) {
+    closeStream();
     pa_sample_spec format{};
     format.format = PA_SAMPLE_FLOAT32LE;
     format.rate = static_cast<std::uint32_t>(sampleRate_);
     format.channels = static_cast<std::uint8_t>(channels_);
     if (!pa_sample_spec_valid(&format)) return failStart("unsupported audio format");
     stream_.reset(pa_stream_new(context_.get(), "system audio", &format, nullptr));
-    if (!stream_) return failStart(contextError());
+    if (!stream_) return starting() ? failStart(contextError()) : recordNothing();
+    sinkName_ = sink;
+    sinkIndex_ = index;
+    monitorName_ = monitor;
     pa_stream_set_state_callback(stream_.get(), &SystemAudioStream::onStreamState, this);
     pa_stream_set_read_callback(stream_.get(), &SystemAudioStream::onRead, this);
     pa_buffer_attr attributes{};
@@ -176,120 +354,153 @@ class SystemAudioStream final : public CaptureStream,
     attributes.fragsize = static_cast<std::uint32_t>(
         pa_usec_to_bytes(kFragmentMilliseconds * PA_USEC_PER_MSEC, &format));
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
+    // Pinned: when the monitor goes, the stream ends instead of moving to the default source.
     const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
-    if (pa_stream_connect_record(stream_.get(), "@DEFAULT_MONITOR@", &attributes, flags) < 0)
-      return failStart(contextError());
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING |
+        PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_.get(), monitor.c_str(), &attributes, flags) < 0)
+      return starting() ? failStart(contextError()) : recordNothing();
+  }
+
+  void closeStream() {
+    if (stream_) {
+      pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
+      pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
+      pa_stream_disconnect(stream_.get());
+      stream_.reset();
+    }
+    sinkName_.clear();
+    monitorName_.clear();
+    sinkIndex_ = PA_INVALID_INDEX;
+    timeline_.breakRun();
+    live_ = false;
   }
 
   static void onStreamState(pa_stream* stream, void* userdata) {
     auto& self = *static_cast<SystemAudioStream*>(userdata);
+    if (stream != self.stream_.get()) return;
     switch (pa_stream_get_state(stream)) {
-      case PA_STREAM_READY:
-        self.readyAt_ = monotonicNanoseconds();
-        self.scheduleSilence(pa_rtclock_now() + kSilenceGraceMilliseconds * PA_USEC_PER_MSEC);
-        self.completeStart({});
+      case PA_STREAM_READY: {
+        const char* source = pa_stream_get_device_name(stream);
+        // Never anything but the monitor that was asked for.
+        if (source == nullptr || self.monitorName_ != source) return self.recordNothing();
+        if (self.starting()) self.completeStart({});
         break;
+      }
       case PA_STREAM_FAILED:
       case PA_STREAM_TERMINATED:
-        self.lost(self.contextError());
+        // The monitor went away with its output, or the server is going: ask again.
+        if (self.starting()) return self.failStart(self.contextError());
+        self.closeStream();
+        self.resolve();
         break;
       default:
         break;
     }
   }
 
-  // A sink with nothing to play may render in blocks of seconds (a null sink does), and its
-  // monitor then delivers nothing until its next block: audio that is not played at all. Until
-  // the first audio comes, the stream delivers that silence itself, in step with the clock, so
-  // the recording starts when it was asked to, not up to two seconds later.
-  void scheduleSilence(pa_usec_t at) {
-    if (silenceTimer_ == nullptr)
-      silenceTimer_ = pa_context_rttime_new(context_.get(), at, &SystemAudioStream::onSilence, this);
-    else
-      pa_context_rttime_restart(context_.get(), silenceTimer_, at);
-  }
-
-  static void onSilence(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+  // Fills the time that no stream covers. While a stream delivers, it only watches for a stall.
+  static void onPump(pa_mainloop_api*, pa_time_event* timer, const timeval*, void* userdata) {
     auto& self = *static_cast<SystemAudioStream*>(userdata);
-    if (self.heard_ || self.stopping_ || !self.stream_) return;
-    if (!self.clock_.anchored()) self.clock_.anchor(self.readyAt_, 0);
-    const std::int64_t due =
-        (monotonicNanoseconds() - self.readyAt_) * self.sampleRate_ / 1'000'000'000;
-    const std::int64_t frames = due - self.silenceFrames_;
-    if (frames > 0) {
-      self.silenceFrames_ += frames;
-      self.deliver(nullptr, static_cast<std::size_t>(frames) * sizeof(float) *
-                                static_cast<std::size_t>(self.channels_));
+    if (self.stopping_) return;
+    const std::int64_t now = monotonicNanoseconds();
+    if (self.tailWanted_) {
+      self.deliverSilenceUntil(now);
+      self.tailWanted_ = false;
+      pa_threaded_mainloop_signal(self.loop_.get(), 0);
+      return;
     }
-    self.scheduleSilence(pa_rtclock_now() + kFragmentMilliseconds * PA_USEC_PER_MSEC);
+    if (!self.live_ || now - self.lastAudioAt_ > kStallNanoseconds) {
+      self.live_ = false;
+      self.deliverSilenceUntil(now);
+    }
+    self.restartTimer(timer, kFragmentMilliseconds);
   }
 
-  // The server went away or refused: a failed start, or the end of a running capture.
-  void lost(const std::string& description) {
-    if (stopping_ || failed_) return;
-    if (startCompletion_) return failStart(description);
-    failed_ = true;
-    if (delegate_) delegate_->didStopWithError(*this, Error{description});
-  }
+  void deliverSilenceUntil(std::int64_t now) { deliver(nullptr, timeline_.silenceUntil(now)); }
 
   static void onRead(pa_stream* stream, std::size_t, void* userdata) {
     auto& self = *static_cast<SystemAudioStream*>(userdata);
+    const std::size_t frameBytes = sizeof(float) * static_cast<std::size_t>(self.channels_);
     const void* data = nullptr;
     std::size_t bytes = 0;
     while (pa_stream_readable_size(stream) > 0) {
       if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
-      self.heard_ = true;
-      self.deliver(static_cast<const float*>(data), bytes);
+      // A hole (no data) is silence of its length.
+      self.takeAudio(static_cast<const float*>(data), static_cast<std::int64_t>(bytes / frameBytes));
       pa_stream_drop(stream);
     }
   }
 
-  // `samples` is null for a hole in the stream, which becomes silence of its length.
-  void deliver(const float* samples, std::size_t bytes) {
-    const std::size_t frameBytes = sizeof(float) * static_cast<std::size_t>(channels_);
-    const std::size_t frames = bytes / frameBytes;
+  void takeAudio(const float* samples, std::int64_t frames) {
     if (frames == 0 || stopping_) return;
-    if (!clock_.anchored()) clock_.anchor(monotonicNanoseconds(), latencyNanoseconds(stream_.get()));
-    auto buffer = std::make_shared<std::vector<float>>(frames * static_cast<std::size_t>(channels_));
-    if (samples != nullptr) std::copy_n(samples, buffer->size(), buffer->data());
-    SampleBuffer sample;
-    sample.isValid = true;
-    sample.presentationTimeStamp = clock_.next(static_cast<std::int64_t>(frames));
-    sample.sampleRate = sampleRate_;
-    sample.channelCount = channels_;
-    sample.samples = std::move(buffer);
-    for (const Attached& attached : outputs_)
-      if (attached.type == StreamOutputType::audio)
-        attached.output->didOutputSampleBuffer(*this, sample, StreamOutputType::audio);
+    const std::int64_t now = monotonicNanoseconds();
+    CaptureTimeline::Placement placement;
+    if (!timeline_.inRun()) placement = timeline_.placeAudio(now - latencyNanoseconds(), frames);
+    live_ = true;
+    lastAudioAt_ = now;
+    deliver(nullptr, placement.silenceBefore);
+    const std::int64_t skip = placement.skipFrames;
+    if (skip < frames) deliver(samples ? samples + skip * channels_ : nullptr, frames - skip);
+  }
+
+  // `samples` is null for silence.
+  void deliver(const float* samples, std::int64_t frames) {
+    while (frames > 0 && !stopping_) {
+      const std::int64_t count = samples ? frames : std::min(frames, kSilenceChunkFrames);
+      const auto values = static_cast<std::size_t>(count * channels_);
+      auto buffer = samples ? std::make_shared<std::vector<float>>(samples, samples + values)
+                            : std::make_shared<std::vector<float>>(values, 0.0f);
+      SampleBuffer sample;
+      sample.isValid = true;
+      sample.presentationTimeStamp = timeline_.take(count);
+      sample.sampleRate = sampleRate_;
+      sample.channelCount = channels_;
+      sample.samples = std::move(buffer);
+      for (const Attached& attached : outputs_)
+        if (attached.type == StreamOutputType::audio)
+          attached.output->didOutputSampleBuffer(*this, sample, StreamOutputType::audio);
+      frames -= count;
+      if (samples) samples += values;
+    }
   }
 
   // How long ago the oldest unread sample was captured.
-  std::int64_t latencyNanoseconds(pa_stream* stream) const {
+  std::int64_t latencyNanoseconds() const {
     pa_usec_t latency = 0;
     int negative = 0;
-    if (pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative)
+    if (pa_stream_get_latency(stream_.get(), &latency, &negative) == 0 && !negative)
       return static_cast<std::int64_t>(latency) * 1000;
     // No timing information yet: at least what waits to be read was captured before now.
-    const pa_sample_spec* format = pa_stream_get_sample_spec(stream);
-    const std::size_t readable = pa_stream_readable_size(stream);
+    const pa_sample_spec* format = pa_stream_get_sample_spec(stream_.get());
+    const std::size_t readable = pa_stream_readable_size(stream_.get());
     if (format == nullptr || readable == static_cast<std::size_t>(-1)) return 0;
     return static_cast<std::int64_t>(pa_bytes_to_usec(readable, format)) * 1000;
   }
 
   const int sampleRate_;
   const int channels_;
-  std::shared_ptr<StreamDelegate> delegate_;
-  std::mutex control_;              // start and stop against each other
-  std::string threadName_;          // written before the loop starts
-  std::vector<Attached> outputs_;   // written before the loop starts
+  std::mutex control_;             // start and stop against each other
+  std::string threadName_;         // written before the loop starts
+  std::vector<Attached> outputs_;  // written before the loop starts
   Completion<void> startCompletion_;
-  StreamClock clock_;               // loop thread only
-  pa_time_event* timer_ = nullptr;  // owned by the context
-  pa_time_event* silenceTimer_ = nullptr;  // owned by the context
-  std::int64_t readyAt_ = 0;               // monotonic nanoseconds; loop thread only
-  std::int64_t silenceFrames_ = 0;         // loop thread only
-  bool heard_ = false;                     // the server has delivered audio; loop thread only
+  pa_mainloop_api* api_ = nullptr;
+  // Timers belong to the loop, which frees them with itself. The rest: loop thread only, or
+  // under the loop's lock.
+  pa_time_event* startTimer_ = nullptr;
+  pa_time_event* reconnect_ = nullptr;
+  pa_time_event* pump_ = nullptr;
+  CaptureTimeline timeline_;
+  std::string sinkName_;     // the output whose monitor is recorded
+  std::uint32_t sinkIndex_ = PA_INVALID_INDEX;
+  std::string monitorName_;
+  bool resolving_ = false;   // a question about the default output is on its way
+  bool again_ = false;       // ask again once it is answered
+  bool sinkFound_ = false;
+  bool live_ = false;        // the current stream delivers
+  std::int64_t lastAudioAt_ = 0;
+  std::int64_t attemptStartedAt_ = 0;
+  bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to now
   bool stopping_ = false;
   bool failed_ = false;
   bool stopped_ = false;
@@ -301,8 +512,8 @@ class SystemAudioStream final : public CaptureStream,
 }  // namespace
 
 std::shared_ptr<CaptureStream> makeSystemAudioStream(const StreamConfiguration& configuration,
-                                                     std::shared_ptr<StreamDelegate> delegate) {
-  return std::make_shared<SystemAudioStream>(configuration, std::move(delegate));
+                                                     std::shared_ptr<StreamDelegate>) {
+  return std::make_shared<SystemAudioStream>(configuration);
 }
 
 }  // namespace mirlet::pulse

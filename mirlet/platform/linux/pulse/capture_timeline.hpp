@@ -1,0 +1,89 @@
+#pragma once
+// Presentation times of captured audio, for the whole recording.
+//
+// The sound server stamps no fragment, and arrival times jitter with scheduling, so within a run
+// of audio from one record stream each buffer's time is its position in the run: buffers meet
+// frame by frame. A recording outlives its record streams, though: the default output changes,
+// the output goes away, the server restarts. One anchor on the monotonic clock, taken when the
+// recording starts, serves every run. A run starts where the clock says its first frame was
+// captured; whatever no stream delivered before it (a switch, an outage, an output that renders
+// late) is silence of its length, and audio that such silence already covered is dropped. So the
+// timeline never restarts, never runs behind the clock by more than what is still to come, and
+// the file's length follows the wall clock.
+
+#include <algorithm>
+#include <cstdint>
+
+#include "mirlet/platform/media_time.hpp"
+
+namespace mirlet::pulse {
+
+class CaptureTimeline {
+ public:
+  struct Placement {
+    std::int64_t silenceBefore = 0;  // frames of silence due before the buffer
+    std::int64_t skipFrames = 0;     // frames at the buffer's head that silence already covered
+  };
+
+  explicit CaptureTimeline(int sampleRate) : sampleRate_(sampleRate) {}
+
+  bool anchored() const { return anchored_; }
+  // Frame 0 of the recording is the sound at `nowNanoseconds` (monotonic clock).
+  void anchor(std::int64_t nowNanoseconds) {
+    anchorFrame_ = toFrames(nowNanoseconds);
+    anchored_ = true;
+  }
+
+  // The next buffer from a stream starts a new run: it is placed by the clock.
+  void breakRun() { inRun_ = false; }
+  bool inRun() const { return inRun_; }
+
+  // The silence that brings the timeline up to `nowNanoseconds`; it ends any run.
+  std::int64_t silenceUntil(std::int64_t nowNanoseconds) {
+    if (!anchored_) anchor(nowNanoseconds);
+    inRun_ = false;
+    return std::max<std::int64_t>(0, toFrames(nowNanoseconds) - anchorFrame_ - delivered_);
+  }
+
+  // Places `frames` frames of stream audio whose first frame was captured at
+  // `capturedAtNanoseconds`. Within a run the buffer follows the one before it.
+  Placement placeAudio(std::int64_t capturedAtNanoseconds, std::int64_t frames) {
+    if (!anchored_) anchor(capturedAtNanoseconds);
+    Placement placement;
+    if (!inRun_) {
+      const std::int64_t position = toFrames(capturedAtNanoseconds) - anchorFrame_;
+      // Two frames either way is rounding, not a gap.
+      if (position > delivered_ + kToleranceFrames) placement.silenceBefore = position - delivered_;
+      else if (position < delivered_ - kToleranceFrames)
+        placement.skipFrames = std::min(frames, delivered_ - position);
+      inRun_ = true;
+    }
+    return placement;
+  }
+
+  // The time of the next `frames` frames; they count as delivered.
+  MediaTime take(std::int64_t frames) {
+    const MediaTime time{anchorFrame_ + delivered_, sampleRate_};
+    delivered_ += frames;
+    return time;
+  }
+
+  std::int64_t delivered() const { return delivered_; }
+
+ private:
+  static constexpr std::int64_t kToleranceFrames = 2;
+
+  std::int64_t toFrames(std::int64_t nanoseconds) const {
+    // Split to keep the product in range for any uptime.
+    return nanoseconds / 1'000'000'000 * sampleRate_ +
+           nanoseconds % 1'000'000'000 * sampleRate_ / 1'000'000'000;
+  }
+
+  int sampleRate_;
+  bool anchored_ = false;
+  bool inRun_ = false;
+  std::int64_t anchorFrame_ = 0;
+  std::int64_t delivered_ = 0;
+};
+
+}  // namespace mirlet::pulse
