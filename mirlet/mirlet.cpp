@@ -46,9 +46,15 @@ void dispatchCommand(const std::vector<std::string>& args, Platform& platform, O
   }
   if (word == "audio") {
     if (args.size() < 3) out.fail(kAudioUsage);
-    // From here on the recording's stop path ends the process; this task just ends.
-    recordAudio(platform, out, args[2]);
-    return;
+    auto recording =
+        startRecording(platform, args[2], [&out](const std::string& reason) { out.fail(reason); });
+    if (!recording) out.fail(recording.error());
+    out.emit(recordingLine(args[2]));
+    // A stop asked for during the start has waited, pending, and is taken here at once.
+    platform.stopSignals.wait();
+    (*recording)->stop();
+    out.note("stopped\n");
+    out.exit(0);
   }
   if (word == "audioout") audioOut(platform.audioHardware, out);
   out.fail("unknown command " + word);
@@ -59,7 +65,7 @@ int runMirlet(const std::vector<std::string>& args, Platform& platform, Output& 
   if (args[1] == "shot") platform.application.setAccessoryActivationPolicy();
   // A stop asked for while a recording starts up must neither kill it nor be lost: the signals
   // wait, pending, until the recording's watchers take them.
-  if (args[1] == "audio") platform.runLoop.holdSignals({SIGINT, SIGTERM});
+  if (args[1] == "audio") platform.stopSignals.hold();
   platform.executor.async([&args, &platform, &out] { dispatchCommand(args, platform, out); });
   platform.runLoop.run();
   return 0;

@@ -1,5 +1,5 @@
 #pragma once
-// The screen-capture service: what can be captured, one-shot pictures, and capture streams.
+// The screen-capture service: what can be captured, and one-shot pictures.
 
 #include <cstdint>
 #include <memory>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "mirlet/platform/async.hpp"
-#include "mirlet/platform/capture_stream.hpp"
 #include "mirlet/platform/geometry.hpp"
 #include "mirlet/platform/image.hpp"
 #include "mirlet/platform/media_time.hpp"
@@ -99,11 +98,6 @@ class CaptureService {
   // One picture of exactly the configured pixel size, content scaled to it, or an error.
   virtual void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,
                             Completion<Image> completion) = 0;
-
-  // A stream over the filtered content; it delivers nothing until started.
-  virtual std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter,
-                                                    const StreamConfiguration& configuration,
-                                                    std::shared_ptr<StreamDelegate> delegate) = 0;
 };
 
 }  // namespace mirlet

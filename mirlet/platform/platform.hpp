@@ -3,13 +3,14 @@
 // tests fill it with fakes.
 
 #include "mirlet/platform/application.hpp"
-#include "mirlet/platform/asset_writer.hpp"
+#include "mirlet/platform/audio_recording.hpp"
 #include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/file_manager.hpp"
 #include "mirlet/platform/image_output.hpp"
 #include "mirlet/platform/run_loop.hpp"
 #include "mirlet/platform/screen_access.hpp"
+#include "mirlet/platform/stop_signals.hpp"
 
 namespace mirlet {
 
@@ -20,9 +21,10 @@ struct Platform {
   TaskExecutor& executor;
   CaptureService& captureService;
   ImageOutput& imageOutput;
-  AssetWriting& assetWriting;
+  AudioRecording& audioRecording;
   FileManager& fileManager;
   AudioHardware& audioHardware;
+  StopSignals& stopSignals;
 };
 
 }  // namespace mirlet

@@ -1,10 +1,12 @@
-// Where buffers land on the file's timeline: gaps become silence, overlaps lose their head.
+// Where audio lands on the timelines: the capture's, across switches and outages, and the file's,
+// where gaps become silence and overlaps lose their head.
 
 #include <gtest/gtest.h>
 
 #include "mirlet/platform/linux/ffmpeg/sample_timeline.hpp"
+#include "mirlet/platform/linux/pulse/capture_timeline.hpp"
 
-namespace mirlet::ffmpeg {
+namespace mirlet {
 namespace {
 
 TEST(BackendM4aTimeline, BuffersKeepTheirOwnTimes) {
@@ -21,7 +23,6 @@ TEST(BackendM4aTimeline, BuffersKeepTheirOwnTimes) {
     std::int64_t written;
   };
   const std::vector<Case> cases = {
-      {"back to back", {1000, 48000}, {{{1000, 48000}, 480, 0, 0}, {{1480, 48000}, 480, 0, 0}}, 960},
       {"a lost buffer leaves its silence",
        {0, 48000},
        {{{0, 48000}, 480, 0, 0}, {{960, 48000}, 480, 480, 0}},
@@ -30,18 +31,10 @@ TEST(BackendM4aTimeline, BuffersKeepTheirOwnTimes) {
        {0, 48000},
        {{{0, 48000}, 480, 0, 0}, {{400, 48000}, 480, 0, 80}},
        880},
-      {"a buffer wholly before the end adds nothing",
-       {0, 48000},
-       {{{0, 48000}, 960, 0, 0}, {{100, 48000}, 480, 0, 480}},
-       960},
       {"a frame of rounding is no gap",
        {0, 1'000'000'000},
        {{{0, 1'000'000'000}, 480, 0, 0}, {{10'020'000, 1'000'000'000}, 480, 0, 0}},
        960},
-      {"nanosecond clocks map onto frames",
-       {5'000'000'000, 1'000'000'000},
-       {{{5'000'000'000, 1'000'000'000}, 480, 0, 0}, {{6'000'000'000, 1'000'000'000}, 480, 47520, 0}},
-       48480},
       {"a first buffer before the session start is cut to it",
        {480, 48000},
        {{{0, 48000}, 960, 0, 480}},
@@ -49,9 +42,9 @@ TEST(BackendM4aTimeline, BuffersKeepTheirOwnTimes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SampleTimeline timeline(48000, c.start);
+    ffmpeg::SampleTimeline timeline(48000, c.start);
     for (const Step& step : c.steps) {
-      const Placement placement = timeline.place(step.time, step.frames);
+      const ffmpeg::Placement placement = timeline.place(step.time, step.frames);
       EXPECT_EQ(placement.silenceBefore, step.silence);
       EXPECT_EQ(placement.skipFrames, step.skip);
     }
@@ -59,5 +52,32 @@ TEST(BackendM4aTimeline, BuffersKeepTheirOwnTimes) {
   }
 }
 
+// One recording, nanoseconds on the monotonic clock from an anchor at 1000 s: a stream delivers,
+// the output switches, silence covers the switch, the new stream's audio comes late.
+TEST(BackendCaptureTimeline, OneAnchorAcrossStreamsAndSilenceOfWhatWasNotHeard) {
+  constexpr std::int64_t s = 1'000'000'000, ms = 1'000'000;
+  pulse::CaptureTimeline timeline(48000);
+  timeline.anchor(1000 * s);
+  // The first stream's audio was captured 20 ms after the start: silence before it.
+  auto placement = timeline.placeAudio(1000 * s + 20 * ms, 2400);
+  EXPECT_EQ(placement.silenceBefore, 960);
+  EXPECT_EQ(timeline.take(960), (MediaTime{48'000'000, 48000}));
+  EXPECT_EQ(timeline.take(2400), (MediaTime{48'000'960, 48000}));
+  // Within a run, buffers follow each other, whatever the clock says.
+  placement = timeline.placeAudio(1000 * s + 500 * ms, 2400);
+  EXPECT_EQ(placement.silenceBefore, 0);
+  EXPECT_EQ(timeline.take(2400), (MediaTime{48'003'360, 48000}));
+  // The output switched: silence up to the clock, and the run is over.
+  timeline.breakRun();
+  EXPECT_EQ(timeline.silenceUntil(1001 * s), 48000 - 5760);
+  timeline.take(48000 - 5760);
+  // The next stream's first audio was captured before the silence ended: its head is dropped,
+  // and the timeline never restarts.
+  placement = timeline.placeAudio(1001 * s - 10 * ms, 2400);
+  EXPECT_EQ(placement.skipFrames, 480);
+  EXPECT_EQ(timeline.take(2400 - 480), (MediaTime{48'048'000, 48000}));
+  EXPECT_EQ(timeline.delivered(), 48000 + 1920);
+}
+
 }  // namespace
-}  // namespace mirlet::ffmpeg
+}  // namespace mirlet

@@ -1,71 +1,67 @@
-// The FFmpeg writer into real files, read back with ffprobe and ffmpeg.
+// The M4A file through the FFmpeg module's entry points, read back with ffprobe and ffmpeg.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <future>
 
 #include "fakes/fake_media.hpp"
-#include "mirlet/platform/linux/ffmpeg/asset_writing.hpp"
 #include "mirlet/platform/linux/ffmpeg/m4a_writer.hpp"
+#include "mirlet/platform/linux/loadable/loaded_audio.hpp"
 
 namespace mirlet::testing {
 namespace {
 
-constexpr std::int64_t kBufferFrames = 480;  // 10 ms, as the capture delivers them
+constexpr std::int64_t kBufferFrames = 2400;  // 50 ms, as the capture delivers them
 
-struct WriterRig {
-  std::unique_ptr<AssetWriter> writer;
-  std::shared_ptr<AssetWriterInput> input;
+struct FileRig {
+  std::unique_ptr<AudioRecording> recording =
+      loadable::makeAudioRecording(nullptr, ffmpeg::m4aModule());
+  std::unique_ptr<AudioFile> file;
+  std::promise<std::string> failure;
 
-  explicit WriterRig(const std::string& path) {
-    auto made = ffmpeg::makeAssetWriting()->makeAssetWriter(path, FileType::appleM4A);
+  explicit FileRig(const std::string& path) {
+    auto made = recording->makeAudioFile(path, AudioOutputSettings{}, [this](const std::string& r) {
+      failure.set_value(r);
+    });
     if (!made) throw std::runtime_error(made.error().description);
-    writer = std::move(*made);
-    input = writer->addAudioInput(AudioOutputSettings{});
-    input->setExpectsMediaDataInRealTime(true);
+    file = std::move(*made);
   }
 
-  // Appends a tone from `fromFrame` for `frames` frames, waiting for the input as a patient
-  // source would.
-  void appendTone(std::int64_t fromFrame, std::int64_t frames, double hertz = 440) {
+  // `frames` frames from `fromFrame` of a sine, or of noise for `hertz` 0, taken as a patient
+  // source gives them.
+  void append(std::int64_t fromFrame, std::int64_t frames, double hertz = 440) {
+    std::vector<float> samples(kBufferFrames * 2);
+    std::uint32_t seed = 12345;
     for (std::int64_t at = fromFrame; at < fromFrame + frames; at += kBufferFrames) {
-      ASSERT_TRUE(eventually([&] { return input->isReadyForMoreMediaData(); }));
-      ASSERT_TRUE(input->appendSampleBuffer(audioBuffer(at, kBufferFrames, hertz)));
+      for (std::int64_t i = 0; i < kBufferFrames; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const double t = static_cast<double>(at + i) / 48000;
+        samples[i * 2] = samples[i * 2 + 1] =
+            hertz > 0 ? static_cast<float>(0.5 * std::sin(2 * M_PI * hertz * t))
+                      : static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) - 0.5f;
+      }
+      SampleBuffer buffer = audioBuffer(at, kBufferFrames);
+      buffer.samples = samples.data();
+      ASSERT_TRUE(eventually([&] { return file->isReadyForMoreMediaData(); }));
+      ASSERT_TRUE(file->append(buffer));
     }
   }
 
-  void start(std::int64_t atFrame) {
-    ASSERT_TRUE(writer->startWriting());
-    writer->startSessionAtSourceTime(MediaTime{atFrame, 48000});
-  }
-
-  // Finishes and waits for the completion; how often it ran.
-  int finish() {
-    input->markAsFinished();
-    EXPECT_FALSE(input->isReadyForMoreMediaData());
-    EXPECT_FALSE(input->appendSampleBuffer(audioBuffer(0))) << "taken after markAsFinished";
-    auto completions = std::make_shared<std::atomic<int>>(0);
+  bool finish() {
     std::promise<void> done;
-    writer->finishWriting([&done, completions] {
-      if (completions->fetch_add(1) == 0) done.set_value();
-    });
-    if (done.get_future().wait_for(std::chrono::seconds(20)) != std::future_status::ready)
-      return 0;
-    writer.reset();  // joins the writer's thread: a second completion would have run by now
-    return completions->load();
+    file->finish([&done] { done.set_value(); });
+    EXPECT_FALSE(file->isReadyForMoreMediaData()) << "takes audio after finish";
+    return done.get_future().wait_for(std::chrono::seconds(20)) == std::future_status::ready;
   }
 };
 
-TEST(BackendM4aWriter, TheFileCarriesAacLcStereoAt48kHz) {
+TEST(BackendM4aWriter, AacLcStereoAt48kHzAnd128kbpsWithGapsAsSilence) {
   TempDir dir;
-  WriterRig rig(dir / "tone.m4a");
-  rig.start(96000);
-  rig.appendTone(96000, 3 * 48000);
-  EXPECT_EQ(rig.finish(), 1);
-
+  FileRig tone(dir / "tone.m4a");
+  tone.file->start(MediaTime{96000, 48000});
+  tone.append(96000, 48000);
+  tone.append(4 * 48000, 48000);  // the second second never came
+  ASSERT_TRUE(tone.finish());
   const Probe probe = probeFile(dir / "tone.m4a");
   ASSERT_TRUE(probe.readable);
   EXPECT_EQ(probe.codec, "aac");
@@ -74,113 +70,55 @@ TEST(BackendM4aWriter, TheFileCarriesAacLcStereoAt48kHz) {
   EXPECT_EQ(probe.sampleRate, 48000);
   EXPECT_EQ(probe.channels, 2);
   EXPECT_NEAR(probe.duration, 3.0, 0.03);
-
   const auto left = decodeLeft(dir / "tone.m4a");
-  EXPECT_NEAR(toneHertz(slice(left, 0.5, 2.5)), 440, 1);
-  EXPECT_NEAR(levelDb(slice(left, 0.5, 2.5)), 20 * std::log10(0.5 / std::sqrt(2)), 0.5);
-}
-
-// A pure tone needs fewer bits than the encoder may spend; busy audio shows the rate it holds.
-TEST(BackendM4aWriter, BusyAudioIsEncodedAt128kbps) {
-  TempDir dir;
-  WriterRig rig(dir / "noise.m4a");
-  rig.start(0);
-  std::uint32_t seed = 12345;
-  for (std::int64_t at = 0; at < 4 * 48000; at += kBufferFrames) {
-    auto samples = std::make_shared<std::vector<float>>(kBufferFrames * 2);
-    for (float& sample : *samples) {
-      seed = seed * 1664525u + 1013904223u;
-      sample = static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) - 0.5f;
-    }
-    SampleBuffer buffer = audioBuffer(at, kBufferFrames);
-    buffer.samples = samples;
-    ASSERT_TRUE(eventually([&] { return rig.input->isReadyForMoreMediaData(); }));
-    ASSERT_TRUE(rig.input->appendSampleBuffer(buffer));
-  }
-  EXPECT_EQ(rig.finish(), 1);
-  const Probe probe = probeFile(dir / "noise.m4a");
-  ASSERT_TRUE(probe.readable);
-  EXPECT_NEAR(probe.bitRate, 128000, 12000);
-}
-
-TEST(BackendM4aWriter, LostAudioLeavesSilenceOfItsLength) {
-  TempDir dir;
-  WriterRig rig(dir / "gap.m4a");
-  rig.start(0);
-  rig.appendTone(0, 48000);
-  rig.appendTone(2 * 48000, 48000);  // the second second never came
-  EXPECT_EQ(rig.finish(), 1);
-
-  EXPECT_NEAR(probeFile(dir / "gap.m4a").duration, 3.0, 0.03);
-  const auto left = decodeLeft(dir / "gap.m4a");
   EXPECT_NEAR(toneHertz(slice(left, 0.2, 0.8)), 440, 2);
+  EXPECT_NEAR(levelDb(slice(left, 0.2, 0.8)), 20 * std::log10(0.5 / std::sqrt(2)), 0.5);
   EXPECT_LT(levelDb(slice(left, 1.1, 1.9)), -60);
   EXPECT_NEAR(toneHertz(slice(left, 2.2, 2.8)), 440, 2);
+
+  // A pure tone needs fewer bits than the encoder may spend; busy audio shows the rate it holds.
+  FileRig noise(dir / "noise.m4a");
+  noise.file->start(MediaTime{0, 48000});
+  noise.append(0, 4 * 48000, 0);
+  ASSERT_TRUE(noise.finish());
+  EXPECT_NEAR(probeFile(dir / "noise.m4a").bitRate, 128000, 12000);
 }
 
-TEST(BackendM4aWriter, AWriterThatNeverStartedLeavesAValidEmptyFile) {
+TEST(BackendM4aWriter, AFileThatNeverStartedIsValidAndEmpty) {
   TempDir dir;
-  WriterRig rig(dir / "empty.m4a");
-  EXPECT_EQ(rig.finish(), 1);
+  FileRig rig(dir / "empty.m4a");
+  ASSERT_TRUE(rig.finish());
   const Probe probe = probeFile(dir / "empty.m4a");
   EXPECT_TRUE(probe.readable);
   EXPECT_EQ(probe.codec, "aac");
   EXPECT_LE(probe.duration, 0.03);
 }
 
-TEST(BackendM4aWriter, AFileThatCannotBeCreatedIsAnErrorWithTheReason) {
+TEST(BackendM4aWriter, AFullQueueMakesTheFileNotReadyInsteadOfWaiting) {
   TempDir dir;
-  auto made =
-      ffmpeg::makeAssetWriting()->makeAssetWriter(dir / "missing/out.m4a", FileType::appleM4A);
-  ASSERT_FALSE(made.has_value());
-  EXPECT_NE(made.error().description.find("No such file or directory"), std::string::npos)
-      << made.error().description;
-}
-
-TEST(BackendM4aWriter, AFullQueueMakesTheInputNotReadyInsteadOfWaiting) {
-  TempDir dir;
-  WriterRig rig(dir / "full.m4a");
-  rig.start(0);
-  // Far more than the queue holds, as fast as possible: the input must refuse some, never block.
+  FileRig rig(dir / "full.m4a");
+  rig.file->start(MediaTime{0, 48000});
   int refused = 0;
   for (std::int64_t at = 0; at < 60 * 48000; at += kBufferFrames) {
-    if (!rig.input->isReadyForMoreMediaData()) ++refused;
-    else rig.input->appendSampleBuffer(audioBuffer(at, kBufferFrames));
+    if (!rig.file->isReadyForMoreMediaData()) ++refused;
+    else rig.file->append(audioBuffer(at, kBufferFrames));
   }
   EXPECT_GT(refused, 0);
-  EXPECT_EQ(rig.finish(), 1);
-  // Whatever was refused is silence: the file still spans the whole minute (less the tail that
-  // was refused at the very end).
-  EXPECT_GT(probeFile(dir / "full.m4a").duration, 1.0);
+  ASSERT_TRUE(rig.finish());
 }
 
-TEST(BackendM4aWriter, AKilledRecordingKeepsAllButItsLastSecond) {
+TEST(BackendM4aWriter, AFileRemovedWhileWrittenFailsAtOnceAndNeverCompletes) {
   TempDir dir;
-  const std::string path = dir / "killed.m4a";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // The child records four seconds and is killed without any chance to finish.
-    WriterRig rig(path);
-    rig.start(0);
-    for (std::int64_t at = 0; at < 4 * 48000; at += kBufferFrames) {
-      while (!rig.input->isReadyForMoreMediaData()) usleep(1000);
-      rig.input->appendSampleBuffer(audioBuffer(at, kBufferFrames));
-    }
-    // Let the encoder catch up with what was queued, as it does while a recording runs.
-    usleep(500 * 1000);
-    kill(getpid(), SIGKILL);
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  const Probe probe = probeFile(path);
-  EXPECT_EQ(probe.codec, "aac");
-  EXPECT_GE(probe.duration, 3.0);
-  const auto left = decodeLeft(path);
-  EXPECT_GE(left.size(), 3u * 48000);
-  EXPECT_NEAR(toneHertz(slice(left, 0.5, 2.5)), 440, 1);
+  FileRig rig(dir / "gone.m4a");
+  rig.file->start(MediaTime{0, 48000});
+  rig.append(0, 48000);
+  ASSERT_EQ(run({"rm", dir / "gone.m4a"}).status, 0);
+  auto failed = rig.failure.get_future();
+  rig.append(48000, 48000);  // queued at once; the writer looks once a quarter second
+  ASSERT_EQ(failed.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(failed.get(), dir / "gone.m4a" + " was removed while it was written");
+  EXPECT_FALSE(rig.file->isReadyForMoreMediaData());
+  EXPECT_FALSE(rig.finish()) << "a failed file also completed";
 }
 
 }  // namespace

@@ -60,10 +60,6 @@ class ScriptedCaptureService final : public CaptureService {
     pictures.pop_front();
     completion(std::move(next));
   }
-  std::shared_ptr<CaptureStream> makeStream(const ContentFilter&, const StreamConfiguration&,
-                                            std::shared_ptr<StreamDelegate>) override {
-    return nullptr;
-  }
 };
 
 class ScriptedImageOutput final : public ImageOutput {

@@ -74,11 +74,21 @@ class InlineExecutor final : public TaskExecutor {
   }
 };
 
-class RefusingAssetWriting final : public AssetWriting {
+class RefusingAudioRecording final : public AudioRecording {
  public:
-  Result<std::unique_ptr<AssetWriter>> makeAssetWriter(const std::string&, FileType) override {
-    return failure("no asset writing");
+  std::unique_ptr<AudioCapture> makeSystemAudioCapture(int, int) override { return nullptr; }
+  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string&, const AudioOutputSettings&,
+                                                   WriteFailureHandler) override {
+    return failure("no audio files");
   }
+};
+
+// A stop signal that has always come already.
+class PendingStopSignals final : public StopSignals {
+ public:
+  int holds = 0, waits = 0;
+  void hold() override { ++holds; }
+  void wait() override { ++waits; }
 };
 
 // Records what was asked of the file system, like a disk that only answers.
@@ -113,9 +123,10 @@ struct FakePlatform {
   InlineExecutor defaultExecutor;
   ScriptedCaptureService defaultCaptureService;  // refuses the content query
   ScriptedImageOutput defaultImageOutput;        // refuses every write
-  RefusingAssetWriting defaultAssetWriting;
+  RefusingAudioRecording defaultAudioRecording;
   RecordingFileManager defaultFileManager;
   RefusingAudioHardware defaultAudioHardware;
+  PendingStopSignals defaultStopSignals;
 
   ScreenAccess* screenAccess = &defaultScreenAccess;
   Application* application = &defaultApplication;
@@ -123,15 +134,17 @@ struct FakePlatform {
   TaskExecutor* executor = &defaultExecutor;
   CaptureService* captureService = &defaultCaptureService;
   ImageOutput* imageOutput = &defaultImageOutput;
-  AssetWriting* assetWriting = &defaultAssetWriting;
+  AudioRecording* audioRecording = &defaultAudioRecording;
   FileManager* fileManager = &defaultFileManager;
   AudioHardware* audioHardware = &defaultAudioHardware;
+  StopSignals* stopSignals = &defaultStopSignals;
 
   FakePlatform() { defaultCaptureService.content = failure("no capture service"); }
 
   Platform platform() {
-    return Platform{*screenAccess, *application,  *runLoop,      *executor,     *captureService,
-                    *imageOutput,  *assetWriting, *fileManager, *audioHardware};
+    return Platform{*screenAccess, *application,    *runLoop,     *executor,
+                    *captureService, *imageOutput, *audioRecording, *fileManager,
+                    *audioHardware, *stopSignals};
   }
 };
 

@@ -141,12 +141,12 @@ TEST_F(StartUp, OnlyShotBecomesAnAccessoryEvenWhenItsArgumentsAreBad) {
 
 TEST_F(StartUp, OnlyAudioHoldsTheStopSignalsAndBeforeTheDispatcherStarts) {
   EXPECT_EQ(start({"mirlet", "check"}), 0);
-  EXPECT_TRUE(fakes.defaultRunLoop.held.empty());
+  EXPECT_EQ(fakes.defaultStopSignals.holds, 0);
   EXPECT_EQ(fakes.defaultExecutor.tasks, 1);
 
   // The dispatcher runs inline here, so the signals must already be held when it fails.
   EXPECT_EQ(start({"mirlet", "audio"}), 1);
-  EXPECT_EQ(fakes.defaultRunLoop.held, (std::vector<int>{SIGINT, SIGTERM}));
+  EXPECT_EQ(fakes.defaultStopSignals.holds, 1);
 }
 
 }  // namespace

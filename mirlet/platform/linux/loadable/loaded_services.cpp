@@ -31,23 +31,6 @@ class LoadedImageOutput final : public ImageOutput {
   std::unique_ptr<ImageOutput> output_;
 };
 
-class LoadedAssetWriting final : public AssetWriting {
- public:
-  Result<std::unique_ptr<AssetWriter>> makeAssetWriter(const std::string& path,
-                                                       FileType type) override {
-    std::call_once(made_, [this] {
-      if (const auto& module = loadedModule<FfmpegModule>())
-        writing_ = (*module)->makeAssetWriting();
-    });
-    if (!writing_) return std::unexpected(loadedModule<FfmpegModule>().error());
-    return writing_->makeAssetWriter(path, type);
-  }
-
- private:
-  std::once_flag made_;
-  std::unique_ptr<AssetWriting> writing_;
-};
-
 class LoadedAudioHardware final : public AudioHardware {
  public:
   OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
@@ -78,21 +61,6 @@ class LoadedAudioHardware final : public AudioHardware {
   std::unique_ptr<AudioHardware> hardware_;
 };
 
-// Stands in for a stream whose module could not be loaded.
-class UnavailableStream final : public CaptureStream {
- public:
-  explicit UnavailableStream(Error error) : error_(std::move(error)) {}
-  Result<void> addStreamOutput(std::shared_ptr<StreamOutput>, StreamOutputType,
-                               const std::string&) override {
-    return std::unexpected(error_);
-  }
-  void startCapture(Completion<void> completion) override { completion(std::unexpected(error_)); }
-  void stopCapture(Completion<void> completion) override { completion({}); }
-
- private:
-  Error error_;
-};
-
 class LoadedCaptureService final : public CaptureService {
  public:
   void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
@@ -108,14 +76,6 @@ class LoadedCaptureService final : public CaptureService {
     if (!module) return completion(std::unexpected(module.error()));
     (*module)->captureImage(filter, configuration, std::move(completion));
   }
-  // The one stream there is records what the machine plays, whatever display it is asked for.
-  std::shared_ptr<CaptureStream> makeStream(const ContentFilter&,
-                                            const StreamConfiguration& configuration,
-                                            std::shared_ptr<StreamDelegate> delegate) override {
-    const auto& module = loadedModule<PulseModule>();
-    if (!module) return std::make_shared<UnavailableStream>(module.error());
-    return (*module)->makeSystemAudioStream(configuration, std::move(delegate));
-  }
 };
 
 }  // namespace
@@ -130,10 +90,6 @@ std::unique_ptr<CaptureService> makeLoadedCaptureService() {
 
 std::unique_ptr<ImageOutput> makeLoadedImageOutput() {
   return std::make_unique<LoadedImageOutput>();
-}
-
-std::unique_ptr<AssetWriting> makeLoadedAssetWriting() {
-  return std::make_unique<LoadedAssetWriting>();
 }
 
 std::unique_ptr<AudioHardware> makeLoadedAudioHardware() {

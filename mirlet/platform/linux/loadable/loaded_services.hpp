@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "mirlet/platform/asset_writer.hpp"
 #include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/image_output.hpp"
@@ -16,11 +15,10 @@ namespace mirlet::loadable {
 // prompt, so asking changes nothing.
 std::unique_ptr<ScreenAccess> makeLoadedScreenAccess();
 
-// Windows, displays and pictures from X11; the audio stream from the sound server.
+// Windows, displays and pictures from X11.
 std::unique_ptr<CaptureService> makeLoadedCaptureService();
 
 std::unique_ptr<ImageOutput> makeLoadedImageOutput();
-std::unique_ptr<AssetWriting> makeLoadedAssetWriting();
 std::unique_ptr<AudioHardware> makeLoadedAudioHardware();
 
 }  // namespace mirlet::loadable

@@ -3,12 +3,27 @@
 // libraries bring well over a hundred shared libraries with them and libpulse some thirty;
 // loading them all at start-up would slow down every command several times over.
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
-#include "mirlet/platform/asset_writer.hpp"
 #include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/image_output.hpp"
+
+// The audio modules' entry points are plain C: each module carries its own copy of the C++
+// runtime, so nothing that one copy allocates may be used or freed by another. Handles stay
+// opaque, texts are copied into the caller's memory, and callbacks take a context pointer.
+extern "C" {
+struct mirlet_capture;
+struct mirlet_audio_file;
+// Audio for the recording: `frames` interleaved frames, or silence when `samples` is null, at
+// `time` / `timescale` seconds.
+typedef void (*mirlet_audio_fn)(void* context, const float* samples, std::int64_t frames,
+                                std::int64_t time, std::int32_t timescale);
+typedef void (*mirlet_reason_fn)(void* context, const char* reason);
+typedef void (*mirlet_done_fn)(void* context);
+}
 
 namespace mirlet::loadable {
 
@@ -33,15 +48,36 @@ struct X11Module {
 struct FfmpegModule {
   static constexpr const char* kFile = "mirlet-ffmpeg.so";
   static constexpr const char* kEntry = "mirlet_ffmpeg_module";
-  std::unique_ptr<AssetWriting> (*makeAssetWriting)();
+  // An M4A file at `path`, or null with the reason in `reason` (at most `size` bytes, ended by
+  // a NUL). `failed` runs at most once, on the writer's thread, when writing fails.
+  mirlet_audio_file* (*create)(const char* path, int sampleRate, int channels, int bitRate,
+                               mirlet_reason_fn failed, void* context, char* reason,
+                               std::size_t size);
+  int (*ready)(const mirlet_audio_file* file);
+  void (*start)(mirlet_audio_file* file, std::int64_t time, std::int32_t timescale);
+  // Copies the audio; 0 when it was not taken.
+  int (*append)(mirlet_audio_file* file, const float* samples, std::int64_t frames,
+                int sampleRate, int channels, std::int64_t time, std::int32_t timescale);
+  void (*finish)(mirlet_audio_file* file, mirlet_done_fn done, void* context);
+  void (*destroy)(mirlet_audio_file* file);
+};
+
+// The capture of what the machine plays, in the PulseAudio module.
+struct PulseCaptureModule {
+  static constexpr const char* kFile = "mirlet-pulse.so";
+  static constexpr const char* kEntry = "mirlet_pulse_capture";
+  mirlet_capture* (*create)(int sampleRate, int channels);
+  // 0 once the capture runs, delivering on a thread named `threadName`; otherwise the reason.
+  int (*start)(mirlet_capture* capture, const char* threadName, mirlet_audio_fn deliver,
+               void* context, char* reason, std::size_t size);
+  void (*stop)(mirlet_capture* capture);
+  void (*destroy)(mirlet_capture* capture);
 };
 
 struct PulseModule {
   static constexpr const char* kFile = "mirlet-pulse.so";
   static constexpr const char* kEntry = "mirlet_pulse_module";
   std::unique_ptr<AudioHardware> (*makeAudioHardware)();
-  std::shared_ptr<CaptureStream> (*makeSystemAudioStream)(const StreamConfiguration&,
-                                                          std::shared_ptr<StreamDelegate>);
 };
 
 }  // namespace mirlet::loadable

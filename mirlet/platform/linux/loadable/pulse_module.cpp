@@ -1,4 +1,4 @@
-// The entry of the loadable module that carries the PulseAudio device queries and stream.
+// The entries of the loadable module that carries the PulseAudio device queries and capture.
 
 #include "mirlet/platform/linux/loadable/modules.hpp"
 #include "mirlet/platform/linux/pulse/audio_hardware.hpp"
@@ -6,7 +6,11 @@
 
 extern "C" __attribute__((visibility("default"))) const mirlet::loadable::PulseModule*
 mirlet_pulse_module() {
-  static constexpr mirlet::loadable::PulseModule module{&mirlet::pulse::makeAudioHardware,
-                                                        &mirlet::pulse::makeSystemAudioStream};
+  static constexpr mirlet::loadable::PulseModule module{&mirlet::pulse::makeAudioHardware};
   return &module;
+}
+
+extern "C" __attribute__((visibility("default"))) const mirlet::loadable::PulseCaptureModule*
+mirlet_pulse_capture() {
+  return mirlet::pulse::captureModule();
 }

@@ -6,10 +6,9 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <string>
 
 #include "mirlet/platform/linux/pulse/capture_timeline.hpp"
 #include "mirlet/platform/linux/pulse/threaded_loop.hpp"
@@ -45,15 +44,14 @@ std::int64_t monotonicNanoseconds() {
 // another source such as a microphone. Server and sink events make it follow the default; a lost
 // connection is made again every quarter second. Until a stream delivers, and whenever one stalls,
 // the stream delivers silence in step with the clock, so the recording has no holes in time.
-class SystemAudioStream final : public CaptureStream,
-                                public std::enable_shared_from_this<SystemAudioStream> {
+class SystemAudioCapture {
  public:
-  explicit SystemAudioStream(const StreamConfiguration& configuration)
-      : sampleRate_(configuration.sampleRate > 0 ? configuration.sampleRate : 48000),
-        channels_(configuration.channelCount > 0 ? configuration.channelCount : 2),
+  SystemAudioCapture(int sampleRate, int channels)
+      : sampleRate_(sampleRate > 0 ? sampleRate : 48000),
+        channels_(channels > 0 ? channels : 2),
         timeline_(sampleRate_) {}
 
-  ~SystemAudioStream() override {
+  ~SystemAudioCapture() {
     if (!loop_) return;
     if (pa_threaded_mainloop_in_thread(loop_.get())) {
       // The loop cannot join its own thread: leave it all to the end of the process.
@@ -62,78 +60,56 @@ class SystemAudioStream final : public CaptureStream,
       (void)loop_.release();
       return;
     }
-    pa_threaded_mainloop_stop(loop_.get());
+    stop();
     // Members go in reverse order: stream, context, then the (stopped) loop with its timers.
   }
 
-  Result<void> addStreamOutput(std::shared_ptr<StreamOutput> output, StreamOutputType type,
-                               const std::string& sampleHandlerQueueLabel) override {
-    std::lock_guard lock(control_);
-    if (loop_) return failure("outputs cannot be added to a running capture");
-    if (!output) return failure("no output given");
-    if (type == StreamOutputType::audio && threadName_.empty())
-      threadName_ = sampleHandlerQueueLabel;
-    outputs_.push_back({std::move(output), type});
-    return {};
-  }
-
-  void startCapture(Completion<void> completion) override {
-    std::lock_guard lock(control_);
-    if (loop_) {
-      completion(failure("the capture was already started"));
-      return;
-    }
-    startCompletion_ = once(std::move(completion));
+  // Empty once the capture runs; otherwise why it does not.
+  std::string start(const char* threadName, mirlet_audio_fn deliver, void* context) {
+    if (loop_) return "the capture was already started";
+    deliver_ = deliver;
+    deliverContext_ = context;
     loop_.reset(pa_threaded_mainloop_new());
-    if (!loop_) return completeStart(failure("cannot make a sound server loop: out of memory"));
-    pa_threaded_mainloop_set_name(loop_.get(),
-                                  threadName_.empty() ? "mirlet.audio" : threadName_.c_str());
+    if (!loop_) return "cannot make a sound server loop: out of memory";
+    // The loop's thread is the one serial queue on which buffers are delivered.
+    pa_threaded_mainloop_set_name(loop_.get(), threadName);
     api_ = pa_threaded_mainloop_get_api(loop_.get());
+    if (pa_threaded_mainloop_start(loop_.get()) < 0) return "cannot start the sound server loop";
+    LoopLock lock(loop_.get());
+    starting_ = true;
     const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout);
-    startTimer_ = newTimer(static_cast<int>(timeout.count()), &SystemAudioStream::onStartTimeout);
+    startTimer_ = newTimer(static_cast<int>(timeout.count()), &SystemAudioCapture::onStartTimeout);
     connect();
-    if (!startCompletion_) return;  // failed at once
-    if (pa_threaded_mainloop_start(loop_.get()) < 0)
-      return completeStart(failure("cannot start the sound server loop"));
+    // The start time-out bounds this wait.
+    while (starting_) pa_threaded_mainloop_wait(loop_.get());
+    return startError_;
   }
 
-  void stopCapture(Completion<void> completion) override {
-    if (loop_ && pa_threaded_mainloop_in_thread(loop_.get())) {
-      // Asked from a buffer callback: the loop's thread cannot wait for its own end.
-      std::thread([self = shared_from_this(), completion = std::move(completion)]() mutable {
-        self->stopCapture(std::move(completion));
-      }).detach();
+  void stop() {
+    if (!loop_ || stopped_) return;
+    if (pa_threaded_mainloop_in_thread(loop_.get())) {
+      stopping_ = true;  // asked from a delivery: nothing more is delivered
       return;
     }
     {
-      std::lock_guard lock(control_);
-      if (loop_ && !stopped_) {
-        {
-          LoopLock loopLock(loop_.get());
-          // The recording lasts until now, also when the last fragment is still on its way: the
-          // loop's thread delivers the rest as silence, since buffers come from it alone.
-          if (pump_ != nullptr && !startCompletion_ && !failed_) {
-            tailWanted_ = true;
-            restartTimer(pump_, 0);
-            while (tailWanted_) pa_threaded_mainloop_wait(loop_.get());
-          }
-          stopping_ = true;
-          closeStream();
-          completeStart(failure("the capture was stopped while it started"));
-        }
-        // Joins the loop's thread: no buffer callback runs after this.
-        pa_threaded_mainloop_stop(loop_.get());
-        stopped_ = true;
+      LoopLock lock(loop_.get());
+      // The recording lasts until now, also when the last fragment is still on its way: the
+      // loop's thread delivers the rest as silence, since buffers come from it alone.
+      if (pump_ != nullptr && !stopping_) {
+        tailWanted_ = true;
+        restartTimer(pump_, 0);
+        while (tailWanted_) pa_threaded_mainloop_wait(loop_.get());
       }
+      stopping_ = true;
+      closeStream();
+      if (context_) pa_context_disconnect(context_.get());
     }
-    completion({});
+    // Joins the loop's thread: no delivery runs after this.
+    pa_threaded_mainloop_stop(loop_.get());
+    stopped_ = true;
   }
 
  private:
-  struct Attached {
-    std::shared_ptr<StreamOutput> output;
-    StreamOutputType type;
-  };
   using TimerCallback = void (*)(pa_mainloop_api*, pa_time_event*, const timeval*, void*);
 
   static timeval inMilliseconds(int milliseconds) {
@@ -154,35 +130,30 @@ class SystemAudioStream final : public CaptureStream,
     if (timer != nullptr) api_->time_restart(timer, nullptr);
   }
 
-  bool starting() const { return static_cast<bool>(startCompletion_); }
-
-  // Callers hold `control_` or run on the loop's thread.
-  void completeStart(Result<void> result) {
-    cancelTimerIfAny(startTimer_);
-    if (!startCompletion_) return;
-    auto completion = std::move(startCompletion_);
-    startCompletion_ = nullptr;
-    if (!result) {
-      failed_ = true;
-    } else {
+  // The end of the start, on the loop's thread (or under its lock): empty `error` for success.
+  void completeStart(std::string error) {
+    if (startTimer_ != nullptr) cancelTimer(startTimer_);
+    if (!starting_) return;
+    starting_ = false;
+    startError_ = std::move(error);
+    if (startError_.empty()) {
       // The recording starts now; silence stands in until the first audio comes.
       timeline_.anchor(monotonicNanoseconds());
-      pump_ = newTimer(kFragmentMilliseconds, &SystemAudioStream::onPump);
+      pump_ = newTimer(kFragmentMilliseconds, &SystemAudioCapture::onPump);
+    } else {
+      stopping_ = true;
     }
-    completion(std::move(result));
-  }
-  void cancelTimerIfAny(pa_time_event* timer) {
-    if (api_ != nullptr) cancelTimer(timer);
+    pa_threaded_mainloop_signal(loop_.get(), 0);
   }
 
   void failStart(const std::string& description) {
     closeStream();
     if (context_) pa_context_disconnect(context_.get());
-    completeStart(failure(description));
+    completeStart(description.empty() ? "the sound server failed" : description);
   }
 
   static void onStartTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
-    static_cast<SystemAudioStream*>(self)->failStart("timed out waiting for the sound server");
+    static_cast<SystemAudioCapture*>(self)->failStart("timed out waiting for the sound server");
   }
 
   std::string contextError() const {
@@ -194,17 +165,17 @@ class SystemAudioStream final : public CaptureStream,
     context_.reset(pa_context_new(api_, "mirlet"));
     attemptStartedAt_ = monotonicNanoseconds();
     if (!context_) {
-      if (starting()) completeStart(failure("cannot make a sound server context"));
+      if (starting_) completeStart("cannot make a sound server context");
       return;
     }
-    pa_context_set_state_callback(context_.get(), &SystemAudioStream::onContextState, this);
-    pa_context_set_subscribe_callback(context_.get(), &SystemAudioStream::onEvent, this);
+    pa_context_set_state_callback(context_.get(), &SystemAudioCapture::onContextState, this);
+    pa_context_set_subscribe_callback(context_.get(), &SystemAudioCapture::onEvent, this);
     if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
       lostServer();
   }
 
   static void onContextState(pa_context* context, void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     if (context != self.context_.get()) return;
     switch (pa_context_get_state(context)) {
       case PA_CONTEXT_READY: {
@@ -227,18 +198,18 @@ class SystemAudioStream final : public CaptureStream,
   // The connection is gone: a failed start, or an outage that silence covers until the server is
   // back.
   void lostServer() {
-    if (stopping_ || failed_) return;
-    if (starting()) return failStart(contextError());
+    if (stopping_) return;
+    if (starting_) return failStart(contextError());
     closeStream();
     resolving_ = again_ = false;
     if (reconnect_ == nullptr)
-      reconnect_ = newTimer(kReconnectMilliseconds, &SystemAudioStream::onReconnect);
+      reconnect_ = newTimer(kReconnectMilliseconds, &SystemAudioCapture::onReconnect);
     else
       restartTimer(reconnect_, kReconnectMilliseconds);
   }
 
   static void onReconnect(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     if (self.stopping_) return;
     const pa_context_state_t state =
         self.context_ ? pa_context_get_state(self.context_.get()) : PA_CONTEXT_FAILED;
@@ -257,7 +228,7 @@ class SystemAudioStream final : public CaptureStream,
 
   static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
                       void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     if (context != self.context_.get() || self.stopping_) return;
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
@@ -279,7 +250,7 @@ class SystemAudioStream final : public CaptureStream,
     }
     resolving_ = true;
     pa_operation* op =
-        pa_context_get_server_info(context_.get(), &SystemAudioStream::onServerInfo, this);
+        pa_context_get_server_info(context_.get(), &SystemAudioCapture::onServerInfo, this);
     if (op == nullptr) return resolved();
     pa_operation_unref(op);
   }
@@ -293,7 +264,7 @@ class SystemAudioStream final : public CaptureStream,
   }
 
   static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     if (context != self.context_.get()) return;
     const std::string sink = info != nullptr && info->default_sink_name != nullptr
                                  ? info->default_sink_name
@@ -305,7 +276,7 @@ class SystemAudioStream final : public CaptureStream,
     if (self.stream_ && sink == self.sinkName_) return self.resolved();
     self.sinkFound_ = false;
     pa_operation* op = pa_context_get_sink_info_by_name(context, sink.c_str(),
-                                                        &SystemAudioStream::onSinkInfo, &self);
+                                                        &SystemAudioCapture::onSinkInfo, &self);
     if (op == nullptr) {
       self.recordNothing();
       return self.resolved();
@@ -314,7 +285,7 @@ class SystemAudioStream final : public CaptureStream,
   }
 
   static void onSinkInfo(pa_context* context, const pa_sink_info* info, int last, void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     if (context != self.context_.get()) return;
     if (info != nullptr && last == 0) {
       self.sinkFound_ = true;
@@ -332,7 +303,7 @@ class SystemAudioStream final : public CaptureStream,
   // No output to follow: silence until one appears.
   void recordNothing() {
     closeStream();
-    if (starting()) completeStart({});
+    if (starting_) completeStart("");
   }
 
   void record(const std::string& sink, std::uint32_t index, const std::string& monitor) {
@@ -343,12 +314,12 @@ class SystemAudioStream final : public CaptureStream,
     format.channels = static_cast<std::uint8_t>(channels_);
     if (!pa_sample_spec_valid(&format)) return failStart("unsupported audio format");
     stream_.reset(pa_stream_new(context_.get(), "system audio", &format, nullptr));
-    if (!stream_) return starting() ? failStart(contextError()) : recordNothing();
+    if (!stream_) return starting_ ? failStart(contextError()) : recordNothing();
     sinkName_ = sink;
     sinkIndex_ = index;
     monitorName_ = monitor;
-    pa_stream_set_state_callback(stream_.get(), &SystemAudioStream::onStreamState, this);
-    pa_stream_set_read_callback(stream_.get(), &SystemAudioStream::onRead, this);
+    pa_stream_set_state_callback(stream_.get(), &SystemAudioCapture::onStreamState, this);
+    pa_stream_set_read_callback(stream_.get(), &SystemAudioCapture::onRead, this);
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(
@@ -359,7 +330,7 @@ class SystemAudioStream final : public CaptureStream,
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING |
         PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_.get(), monitor.c_str(), &attributes, flags) < 0)
-      return starting() ? failStart(contextError()) : recordNothing();
+      return starting_ ? failStart(contextError()) : recordNothing();
   }
 
   void closeStream() {
@@ -377,20 +348,20 @@ class SystemAudioStream final : public CaptureStream,
   }
 
   static void onStreamState(pa_stream* stream, void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     if (stream != self.stream_.get()) return;
     switch (pa_stream_get_state(stream)) {
       case PA_STREAM_READY: {
         const char* source = pa_stream_get_device_name(stream);
         // Never anything but the monitor that was asked for.
         if (source == nullptr || self.monitorName_ != source) return self.recordNothing();
-        if (self.starting()) self.completeStart({});
+        if (self.starting_) self.completeStart("");
         break;
       }
       case PA_STREAM_FAILED:
       case PA_STREAM_TERMINATED:
         // The monitor went away with its output, or the server is going: ask again.
-        if (self.starting()) return self.failStart(self.contextError());
+        if (self.starting_) return self.failStart(self.contextError());
         self.closeStream();
         self.resolve();
         break;
@@ -401,7 +372,7 @@ class SystemAudioStream final : public CaptureStream,
 
   // Fills the time that no stream covers. While a stream delivers, it only watches for a stall.
   static void onPump(pa_mainloop_api*, pa_time_event* timer, const timeval*, void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     if (self.stopping_) return;
     const std::int64_t now = monotonicNanoseconds();
     if (self.tailWanted_) {
@@ -420,7 +391,7 @@ class SystemAudioStream final : public CaptureStream,
   void deliverSilenceUntil(std::int64_t now) { deliver(nullptr, timeline_.silenceUntil(now)); }
 
   static void onRead(pa_stream* stream, std::size_t, void* userdata) {
-    auto& self = *static_cast<SystemAudioStream*>(userdata);
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
     const std::size_t frameBytes = sizeof(float) * static_cast<std::size_t>(self.channels_);
     const void* data = nullptr;
     std::size_t bytes = 0;
@@ -447,21 +418,12 @@ class SystemAudioStream final : public CaptureStream,
   // `samples` is null for silence.
   void deliver(const float* samples, std::int64_t frames) {
     while (frames > 0 && !stopping_) {
+      // Silence goes in pieces, so that no piece waits long for room in the file's queue.
       const std::int64_t count = samples ? frames : std::min(frames, kSilenceChunkFrames);
-      const auto values = static_cast<std::size_t>(count * channels_);
-      auto buffer = samples ? std::make_shared<std::vector<float>>(samples, samples + values)
-                            : std::make_shared<std::vector<float>>(values, 0.0f);
-      SampleBuffer sample;
-      sample.isValid = true;
-      sample.presentationTimeStamp = timeline_.take(count);
-      sample.sampleRate = sampleRate_;
-      sample.channelCount = channels_;
-      sample.samples = std::move(buffer);
-      for (const Attached& attached : outputs_)
-        if (attached.type == StreamOutputType::audio)
-          attached.output->didOutputSampleBuffer(*this, sample, StreamOutputType::audio);
+      const MediaTime time = timeline_.take(count);
+      deliver_(deliverContext_, samples, count, time.value, time.timescale);
       frames -= count;
-      if (samples) samples += values;
+      if (samples) samples += count * channels_;
     }
   }
 
@@ -480,10 +442,10 @@ class SystemAudioStream final : public CaptureStream,
 
   const int sampleRate_;
   const int channels_;
-  std::mutex control_;             // start and stop against each other
-  std::string threadName_;         // written before the loop starts
-  std::vector<Attached> outputs_;  // written before the loop starts
-  Completion<void> startCompletion_;
+  mirlet_audio_fn deliver_ = nullptr;
+  void* deliverContext_ = nullptr;
+  bool starting_ = false;
+  std::string startError_;
   pa_mainloop_api* api_ = nullptr;
   // Timers belong to the loop, which frees them with itself. The rest: loop thread only, or
   // under the loop's lock.
@@ -502,18 +464,38 @@ class SystemAudioStream final : public CaptureStream,
   std::int64_t attemptStartedAt_ = 0;
   bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to now
   bool stopping_ = false;
-  bool failed_ = false;
   bool stopped_ = false;
   ThreadedLoop loop_;
   LoopContext context_;
   LoopStream stream_;
 };
 
+SystemAudioCapture* unwrap(mirlet_capture* capture) {
+  return reinterpret_cast<SystemAudioCapture*>(capture);
+}
+
 }  // namespace
 
-std::shared_ptr<CaptureStream> makeSystemAudioStream(const StreamConfiguration& configuration,
-                                                     std::shared_ptr<StreamDelegate>) {
-  return std::make_shared<SystemAudioStream>(configuration);
+const loadable::PulseCaptureModule* captureModule() {
+  static constexpr loadable::PulseCaptureModule module{
+      [](int sampleRate, int channels) {
+        return reinterpret_cast<mirlet_capture*>(new SystemAudioCapture(sampleRate, channels));
+      },
+      [](mirlet_capture* capture, const char* threadName, mirlet_audio_fn deliver, void* context,
+         char* reason, std::size_t size) -> int {
+        const std::string error = unwrap(capture)->start(threadName, deliver, context);
+        if (error.empty()) return 0;
+        if (reason != nullptr && size > 0) {
+          const std::size_t length = std::min(error.size(), size - 1);
+          std::memcpy(reason, error.data(), length);
+          reason[length] = '\0';
+        }
+        return -1;
+      },
+      [](mirlet_capture* capture) { unwrap(capture)->stop(); },
+      [](mirlet_capture* capture) { delete unwrap(capture); },
+  };
+  return &module;
 }
 
 }  // namespace mirlet::pulse
