@@ -148,16 +148,20 @@ start_pipewire() {
 # Waits until the sound server answers with the null sink and source as its defaults: PulseAudio
 # answers before its -L modules are loaded, and pipewire-pulse before WirePlumber chose them.
 wait_for_sound() {
-  local server=$1 sink="" source=""
+  local server=$1 sink="" source="" deadline=$((SECONDS + 10)) ended="" entry
   export PULSE_SERVER="unix:$socket" PULSE_CLIENTCONFIG="$dir/client.conf"
-  for _ in $(seq 100); do
+  while [[ $SECONDS -lt $deadline && -z "$ended" ]]; do
     sink=$(timeout 2 pactl get-default-sink 2>/dev/null || true)
     source=$(timeout 2 pactl get-default-source 2>/dev/null || true)
     [[ "$sink" == speakers && "$source" == microphone ]] && return 0
+    for entry in "${sound_processes[@]}"; do
+      [[ -f "$dir/${entry%%:*}.pid" ]] || continue
+      running "$(cat "$dir/${entry%%:*}.pid")" "${entry#*:}" || ended=${entry%%:*}
+    done
     sleep 0.1
   done
   echo "$server did not start with the null devices as defaults" \
-    "(default sink '$sink', default source '$source'):"
+    "(default sink '$sink', default source '$source'${ended:+; $ended ended}):"
   local log
   for log in "$dir"/pulseaudio.log "$dir"/pipewire.log "$dir"/wireplumber.log \
     "$dir"/pipewire-pulse.log; do
