@@ -8,7 +8,10 @@
 # LOADED_DURATION (default DURATION) sets the length of the recording under load, KILL_AFTER
 # (default 60) when the crash-survival recording is killed.
 #
-# Needs: Xvfb, pulseaudio, pulseaudio-utils, ffmpeg, sox, python3.
+# MIRLET_SOUND_SERVER (default pulseaudio) picks the private sound server: pulseaudio or pipewire
+# (PipeWire with WirePlumber and pipewire-pulse).
+#
+# Needs: Xvfb, pulseaudio or pipewire, pulseaudio-utils, ffmpeg, sox, python3.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,11 +19,13 @@ mirlet=$(realpath "${1:-$root/build/mirlet}")
 duration=${DURATION:-60}
 loaded_duration=${LOADED_DURATION:-$duration}
 kill_after=${KILL_AFTER:-60}
+server=${MIRLET_SOUND_SERVER:-pulseaudio}
 work=$(mktemp -d)
 services="$work/services"
 trap '"$root/scripts/test-services.sh" stop "$services" >/dev/null 2>&1 || true; kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
-"$root/scripts/test-services.sh" start "$services" >/dev/null
+"$root/scripts/test-services.sh" start "$services" "$server" >/dev/null
+echo "sound server: $(PULSE_SERVER=$(cat "$services/pulse-server") pactl info | sed -n 's/^Server Name: //p')"
 export DISPLAY=$(cat "$services/display")
 export PULSE_SERVER=$(cat "$services/pulse-server")
 export PULSE_CLIENTCONFIG="$services/client.conf"
@@ -114,6 +119,7 @@ import sys, array, math
 s = array.array("f"); s.frombytes(sys.stdin.buffer.read())
 a = s[int(3 * 48000):len(s) - 48000]
 up = [i for i in range(1, len(a)) if a[i-1] < 0 <= a[i]]
+if len(up) < 2: print("no tone in the file (silence: a source other than the output recorded?)"); sys.exit()
 hz = (len(up) - 1) * 48000 / (up[-1] - up[0])
 db = 10 * math.log10(sum(x * x for x in a) / len(a))
 # A 440 Hz sine at half scale moves at most 0.029 per sample; a jump far beyond that is a break.

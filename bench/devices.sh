@@ -7,12 +7,16 @@
 # queries cannot change.
 #
 #   bench/devices.sh [path/to/mirlet] [runs]      (defaults: build/mirlet, 200)
+# MIRLET_SOUND_SERVER (default pulseaudio) picks the private sound server: pulseaudio or pipewire.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 mirlet=$(realpath "${1:-$root/build/mirlet}")
 runs=${2:-200}
-for tool in hyperfine jq pactl pulseaudio; do
+server=${MIRLET_SOUND_SERVER:-pulseaudio}
+servers=(pulseaudio)
+[[ "$server" == pipewire ]] && servers=(pipewire wireplumber pipewire-pulse)
+for tool in hyperfine jq pactl "${servers[@]}"; do
   command -v "$tool" >/dev/null || { echo "bench/devices.sh needs $tool" >&2; exit 2; }
 done
 [[ -x "$mirlet" ]] || { echo "no mirlet at $mirlet (build it first)" >&2; exit 2; }
@@ -27,10 +31,11 @@ trap cleanup EXIT
 
 # A server of the benchmark's own, set up like the test one: a null sink as the default output
 # and a null source as the microphone (the X server it also starts is not used).
-"$root/scripts/test-services.sh" start "$services" >/dev/null
+"$root/scripts/test-services.sh" start "$services" "$server" >/dev/null
 socket=$(cut -d: -f2- "$services/pulse-server")
 export PULSE_SERVER="unix:$socket" PULSE_CLIENTCONFIG="$services/client.conf"
 unset DISPLAY
+echo "sound server:     $(pactl info | sed -n 's/^Server Name: //p')"
 
 echo "mirlet micbusy:   $("$mirlet" micbusy)"
 echo "mirlet audioout:  $("$mirlet" audioout)"

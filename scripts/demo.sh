@@ -3,6 +3,7 @@
 # one, records a few seconds of a tone while playing it, and reports the output device and the
 # microphone. It uses your desktop when one is reachable (DISPLAY and a sound server); otherwise
 # it starts a private virtual display and sound server and stops them afterwards.
+# MIRLET_SOUND_SERVER=pulseaudio or pipewire always uses a private desktop, with that sound server.
 #   scripts/demo.sh [OUTPUT_DIR]      (default: ./out)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,13 +22,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1 && pactl info >/dev/null 2>&1; then
+if [[ -z "${MIRLET_SOUND_SERVER:-}" && -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1 &&
+  pactl info >/dev/null 2>&1; then
   echo "== using your desktop (DISPLAY=$DISPLAY)"
   play=0
 else
-  echo "== no desktop reachable: starting a private virtual display and sound server"
+  server=${MIRLET_SOUND_SERVER:-pulseaudio}
+  echo "== starting a private virtual display and sound server ($server)"
   services=$(mktemp -d)
-  "$root/scripts/test-services.sh" start "$services"
+  "$root/scripts/test-services.sh" start "$services" "$server"
   export DISPLAY=$(cat "$services/display") PULSE_SERVER=$(cat "$services/pulse-server")
   export PULSE_CLIENTCONFIG="$services/client.conf"
   xlogo -geometry 640x400+100+80 & pids+=($!)

@@ -3,6 +3,9 @@
 # there. Groups: build (compile), test (the test suite's servers and tools), bench (the tools that
 # the benchmarks compare against).
 #   scripts/install-deps.sh [build] [test] [bench]     (default: build test)
+# The tests run their own private PipeWire, but Debian's pipewire-pulse also enables its user
+# service for every login; on a desktop that should stay on PulseAudio,
+# `systemctl --global disable pipewire-pulse.socket pipewire-pulse.service` keeps it there.
 set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
@@ -10,7 +13,7 @@ build=(g++ cmake ninja-build pkg-config binutils
   libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev)
 test=(libgtest-dev libgmock-dev libspng-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm openbox xdotool
-  pulseaudio pulseaudio-utils ffmpeg sox)
+  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox)
 bench=(hyperfine imagemagick maim wmctrl time jq python3 strace bc procps)
 
 groups=("$@")

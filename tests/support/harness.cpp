@@ -38,7 +38,9 @@ struct TestServers {
   std::string display;
   std::string pulseServer;
   TestServers() {
-    const std::string dir = MIRLET_SERVICES_DIR;
+    // CTest runs the sound tests once more against a second desktop and names its folder here.
+    const char* chosen = std::getenv("MIRLET_SERVICES_DIR");
+    const std::string dir = chosen != nullptr && *chosen != '\0' ? chosen : MIRLET_SERVICES_DIR;
     display = firstLineOf(dir + "/display");
     pulseServer = firstLineOf(dir + "/pulse-server");
     if (display.empty() || pulseServer.empty())
