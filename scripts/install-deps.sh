@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that mirlet needs and that are missing; does nothing when all are
 # there. Groups: build (compile), test (the test suite's servers and tools), bench (the tools that
-# the benchmarks compare against).
-#   scripts/install-deps.sh [build] [test] [bench]     (default: build test)
+# the benchmarks compare against), package (build the Debian package, check it with lintian, and
+# run the installed package on a private desktop).
+#   scripts/install-deps.sh [build] [test] [bench] [package]     (default: build test)
 # The tests run their own private PipeWire, but Debian's pipewire-pulse also enables its user
 # service for every login; on a desktop that should stay on PulseAudio,
 # `systemctl --global disable pipewire-pulse.socket pipewire-pulse.service` keeps it there.
@@ -15,6 +16,8 @@ test=(libgtest-dev libgmock-dev libspng-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm openbox xdotool
   pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox)
 bench=(hyperfine imagemagick maim wmctrl time jq python3 strace bc procps)
+package=(dpkg-dev file lintian man-db
+  xvfb x11-apps pulseaudio pulseaudio-utils ffmpeg)
 
 groups=("$@")
 [[ ${#groups[@]} -gt 0 ]] || groups=(build test)
@@ -24,7 +27,8 @@ for group in "${groups[@]}"; do
     build) wanted+=("${build[@]}") ;;
     test) wanted+=("${test[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
-    *) echo "unknown group: $group (build, test or bench)" >&2; exit 2 ;;
+    package) wanted+=("${package[@]}") ;;
+    *) echo "unknown group: $group (build, test, bench or package)" >&2; exit 2 ;;
   esac
 done
 
