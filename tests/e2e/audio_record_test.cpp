@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <thread>
@@ -140,10 +141,14 @@ TEST(E2EAudio, RefusalsReportTheirReasonAndLoseNothingTheyShouldKeep) {
     bool earlierFileKept;
   };
   TempDir dir;
+  SilentSocket silent(dir / "silent");
+  ASSERT_TRUE(silent.ok());
   const std::vector<Case> cases = {
       {"no X display", "old.m4a", {{"DISPLAY", ":97"}}, "no_display\n", true},
       {"no sound server", "old.m4a", {{"PULSE_SERVER", "unix:" + dir / "no-such-socket"}},
-       "start_capture_failed: ", false},
+       "start_capture_failed: Connection refused\n", false},
+      {"a sound server that never answers", "old.m4a", {{"PULSE_SERVER", "unix:" + dir / "silent"}},
+       "start_capture_failed: timed out waiting for the sound server\n", false},
       {"a folder", "folder", {}, "start_capture_failed: ", true},
       {"an empty path", "", {}, "start_capture_failed: ", true},
       {"a missing folder", "missing/out.m4a", {}, "start_capture_failed: ", true},
@@ -179,6 +184,120 @@ TEST(E2EAudio, AKilledRecordingStaysReadable) {
   EXPECT_EQ(probe.codec, "aac");
   // All but the last second of the four.
   EXPECT_GE(decodeLeft(dir / "killed.m4a").size(), 3u * 48000 - 4800);
+}
+
+// Runs pactl on the test's sound server; its output without the line feed.
+std::string pactl(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"pactl"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const RunResult result = run(argv);
+  EXPECT_EQ(result.status, 0) << argv[1] << ": " << result.err;
+  return result.out.substr(0, result.out.find('\n'));
+}
+
+// A second output ("headset", 1000 Hz) beside the speakers (440 Hz), and a microphone that
+// carries 3000 Hz as the default source. Servers differ in which players follow a new default
+// output, so a tone is looked for where it must be, not as the only one.
+struct ChangingDesktop {
+  TempDir dir;
+  std::string headset;
+  std::string microphone;
+  std::vector<Process> players;
+
+  ChangingDesktop() {
+    testPulseServer();
+    headset = pactl({"load-module", "module-null-sink", "sink_name=headset"});
+    microphone = pactl({"load-module", "module-pipe-source", "source_name=mictone",
+                        "file=" + dir / "mic", "format=s16le", "rate=48000", "channels=2"});
+    pactl({"set-default-source", "mictone"});
+    players.push_back(Process::start({"ffmpeg", "-v", "error", "-re", "-f", "lavfi", "-i",
+                                      "sine=frequency=3000:sample_rate=48000:duration=60",
+                                      "-ac", "2", "-f", "s16le", "-y", dir / "mic"}));
+    play();
+  }
+  ~ChangingDesktop() {
+    players.clear();
+    for (const std::string& module : {headset, microphone})
+      run({"pactl", "unload-module", module});
+    run({"pactl", "set-default-sink", "speakers"});
+    run({"pactl", "set-default-source", "microphone"});
+  }
+  void play(double speakersHertz = 440) {
+    players.push_back(playTone(dir, speakersHertz, 60, 0.5, "speakers"));
+    players.push_back(playTone(dir, 1000, 60, 0.5, "headset"));
+  }
+};
+
+TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
+  struct Case {
+    std::string name;
+    std::string firstOutput;
+    std::function<void(ChangingDesktop&)> change;
+    double before, notBefore, after;  // tones heard and not heard before the change, and at the end
+  };
+  const std::vector<Case> cases = {
+      {"the default output switches", "speakers",
+       [](ChangingDesktop&) { pactl({"set-default-sink", "headset"}); }, 440, 1000, 1000},
+      {"the recorded output is unplugged", "headset",
+       [](ChangingDesktop& desktop) { pactl({"unload-module", desktop.headset}); }, 1000, 0, 440},
+      {"the sound server restarts", "speakers",
+       [](ChangingDesktop& desktop) {
+         ASSERT_EQ(run({MIRLET_SOURCE_DIR "/scripts/test-services.sh", "restart-sound",
+                        testServicesDir(), "1"}).status, 0);
+         desktop.play(660);
+       },
+       440, 1000, 660},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChangingDesktop desktop;
+    pactl({"set-default-sink", c.firstOutput});
+    // An idle null sink starts playing only at its next block, up to two seconds on.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    const std::string path = desktop.dir / "changes.m4a";
+    Recording recording = startRecording(path);
+    ASSERT_EQ(recording.line, recordingLine(path));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    c.change(desktop);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    recording.process.signal(SIGINT);
+    const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                       recording.started).count();
+    const RunResult result = recording.process.wait();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, recording.line + "\n");
+    EXPECT_EQ(result.err, "stopped\n");
+    const Probe probe = probeFile(path);
+    EXPECT_NEAR(probe.duration, elapsed, 0.15) << "the file does not follow the clock";
+    const auto left = decodeLeft(path);
+    const auto before = slice(left, 1.0, 2.5);
+    EXPECT_GT(toneLevelDb(before, c.before), -20);
+    if (c.notBefore > 0) {
+      EXPECT_LT(toneLevelDb(before, c.notBefore), -50);
+    }
+    EXPECT_GT(toneLevelDb(slice(left, probe.duration - 1.2, probe.duration - 0.2), c.after), -20);
+    EXPECT_LT(toneLevelDb(left, 3000), -60) << "the microphone was recorded";
+  }
+}
+
+TEST(E2EAudio, AFullDiskEndsTheRecordingAtOnceWithTheReason) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+  TempDir dir;
+  ASSERT_EQ(run({"mount", "-t", "tmpfs", "-o", "size=96k", "tmpfs", dir.path()}).status, 0);
+  TempDir toneDir;
+  Process tone = playTone(toneDir, 440, 60);
+  Recording recording = startRecording(dir / "full.m4a");
+  ASSERT_EQ(recording.line, recordingLine(dir / "full.m4a"));
+  // 96 kB hold about six seconds at 128 kbit/s; the recording must end by itself.
+  const RunResult result = recording.process.wait(std::chrono::seconds(20));
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, recording.line + "\n");
+  EXPECT_EQ(result.err, "write_failed: No space left on device\n");
+  const Probe probe = probeFile(dir / "full.m4a");
+  EXPECT_EQ(probe.codec, "aac") << "what was written is no longer readable";
+  EXPECT_GT(probe.duration, 3.0);
+  run({"umount", dir.path()});
 }
 
 }  // namespace

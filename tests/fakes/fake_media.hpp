@@ -166,9 +166,27 @@ inline double levelDb(const std::vector<float>& samples) {
   return 10 * std::log10(sum / static_cast<double>(samples.size()) + 1e-20);
 }
 
-// Plays a sine of `amplitude` (of full scale) into the sound server's default output, in the
+// Level in dB (relative to full scale, as levelDb) of the part of `samples` at `hertz`.
+inline double toneLevelDb(const std::vector<float>& samples, double hertz, int rate = 48000) {
+  if (samples.empty()) return -200;
+  // Goertzel: one bin of the discrete Fourier transform.
+  const double coefficient = 2 * std::cos(2 * M_PI * hertz / rate);
+  double previous = 0, beforePrevious = 0;
+  for (float sample : samples) {
+    const double current = sample + coefficient * previous - beforePrevious;
+    beforePrevious = previous;
+    previous = current;
+  }
+  const double power = previous * previous + beforePrevious * beforePrevious -
+                       coefficient * previous * beforePrevious;
+  const double n = static_cast<double>(samples.size());
+  return 10 * std::log10(2 * power / (n * n) + 1e-20);
+}
+
+// Plays a sine of `amplitude` (of full scale) into `sink`, the default output when empty, in the
 // background, until the returned process is dropped.
-inline Process playTone(const TempDir& dir, double hertz, double seconds, double amplitude = 0.5) {
+inline Process playTone(const TempDir& dir, double hertz, double seconds, double amplitude = 0.5,
+                        const std::string& sink = "") {
   const std::string wav = dir / ("tone-" + std::to_string(static_cast<int>(hertz)) + ".wav");
   const RunResult made = run({"sox", "-q", "-n", "-r", "48000", "-c", "2", "-b", "16", wav, "synth",
                               std::to_string(seconds), "sine", std::to_string(hertz), "vol",
@@ -177,7 +195,9 @@ inline Process playTone(const TempDir& dir, double hertz, double seconds, double
   testPulseServer();
   // A short latency keeps a null sink rendering in small blocks, as a real device does; enough of
   // it that a busy machine does not break the tone.
-  return Process::start({"paplay", "--latency-msec=100", wav});
+  std::vector<std::string> argv = {"paplay", "--latency-msec=100", wav};
+  if (!sink.empty()) argv.insert(argv.begin() + 1, "--device=" + sink);
+  return Process::start(argv);
 }
 
 }  // namespace mirlet::testing

@@ -35,12 +35,13 @@ std::string firstLineOf(const std::string& path) {
 }
 
 struct TestServers {
+  std::string dir;
   std::string display;
   std::string pulseServer;
   TestServers() {
     // CTest runs the sound tests once more against a second desktop and names its folder here.
     const char* chosen = std::getenv("MIRLET_SERVICES_DIR");
-    const std::string dir = chosen != nullptr && *chosen != '\0' ? chosen : MIRLET_SERVICES_DIR;
+    dir = chosen != nullptr && *chosen != '\0' ? chosen : MIRLET_SERVICES_DIR;
     display = firstLineOf(dir + "/display");
     pulseServer = firstLineOf(dir + "/pulse-server");
     if (display.empty() || pulseServer.empty())
@@ -245,6 +246,7 @@ RunResult runMirlet(const std::vector<std::string>& args, const EnvChanges& env,
 
 const std::string& testDisplay() { return servers().display; }
 const std::string& testPulseServer() { return servers().pulseServer; }
+const std::string& testServicesDir() { return servers().dir; }
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mirlet-test-XXXXXX").string();

@@ -65,6 +65,8 @@ std::string mirletBinary();
 // puts them into this process's environment, so every program started here uses them.
 const std::string& testDisplay();
 const std::string& testPulseServer();
+// The fixture's folder, for scripts/test-services.sh.
+const std::string& testServicesDir();
 
 // A fresh empty folder, removed with its contents when the returned holder goes.
 class TempDir {

@@ -147,9 +147,10 @@ class SystemAudioCapture {
   }
 
   void failStart(const std::string& description) {
+    // First: disconnecting reports the context's end, which must not count as the reason.
+    completeStart(description.empty() ? "the sound server failed" : description);
     closeStream();
     if (context_) pa_context_disconnect(context_.get());
-    completeStart(description.empty() ? "the sound server failed" : description);
   }
 
   static void onStartTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
