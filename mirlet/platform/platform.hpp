@@ -4,7 +4,7 @@
 
 #include "mirlet/platform/application.hpp"
 #include "mirlet/platform/asset_writer.hpp"
-#include "mirlet/platform/audio_hardware.hpp"
+#include "mirlet/platform/audio_devices.hpp"
 #include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/file_manager.hpp"
 #include "mirlet/platform/image_output.hpp"
@@ -22,7 +22,7 @@ struct Platform {
   ImageOutput& imageOutput;
   AssetWriting& assetWriting;
   FileManager& fileManager;
-  AudioHardware& audioHardware;
+  AudioDevices& audioDevices;
 };
 
 }  // namespace mirlet

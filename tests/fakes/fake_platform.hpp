@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,16 +95,10 @@ class RecordingFileManager final : public FileManager {
   void removeItem(const std::string& path) override { removed.push_back(path); }
 };
 
-class RefusingAudioHardware final : public AudioHardware {
+class RefusingAudioDevices final : public AudioDevices {
  public:
-  OSStatus getPropertyDataSize(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
-                               const void*, std::uint32_t&) override {
-    return -1;
-  }
-  OSStatus getPropertyData(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
-                           const void*, std::uint32_t&, void*) override {
-    return -1;
-  }
+  std::optional<bool> inputInUse() override { return std::nullopt; }
+  std::optional<OutputDevice> defaultOutput() override { return std::nullopt; }
 };
 
 struct FakePlatform {
@@ -115,7 +110,7 @@ struct FakePlatform {
   ScriptedImageOutput defaultImageOutput;        // refuses every write
   RefusingAssetWriting defaultAssetWriting;
   RecordingFileManager defaultFileManager;
-  RefusingAudioHardware defaultAudioHardware;
+  RefusingAudioDevices defaultAudioDevices;
 
   ScreenAccess* screenAccess = &defaultScreenAccess;
   Application* application = &defaultApplication;
@@ -125,13 +120,13 @@ struct FakePlatform {
   ImageOutput* imageOutput = &defaultImageOutput;
   AssetWriting* assetWriting = &defaultAssetWriting;
   FileManager* fileManager = &defaultFileManager;
-  AudioHardware* audioHardware = &defaultAudioHardware;
+  AudioDevices* audioDevices = &defaultAudioDevices;
 
   FakePlatform() { defaultCaptureService.content = failure("no capture service"); }
 
   Platform platform() {
     return Platform{*screenAccess, *application,  *runLoop,      *executor,     *captureService,
-                    *imageOutput,  *assetWriting, *fileManager, *audioHardware};
+                    *imageOutput,  *assetWriting, *fileManager, *audioDevices};
   }
 };
 

@@ -24,7 +24,7 @@ struct LinuxPlatform::Parts {
   std::unique_ptr<ImageOutput> imageOutput = loadable::makeLoadedImageOutput();
   std::unique_ptr<AssetWriting> assetWriting = loadable::makeLoadedAssetWriting();
   std::unique_ptr<FileManager> fileManager = posix::makeFileManager();
-  std::unique_ptr<AudioHardware> audioHardware = loadable::makeLoadedAudioHardware();
+  std::unique_ptr<AudioDevices> audioDevices = loadable::makeLoadedAudioDevices();
 };
 
 LinuxPlatform::LinuxPlatform()
@@ -32,7 +32,7 @@ LinuxPlatform::LinuxPlatform()
       platform_(std::make_unique<Platform>(Platform{
           *parts_->screenAccess, parts_->application, *parts_->runLoop, *parts_->executor,
           *parts_->captureService, *parts_->imageOutput, *parts_->assetWriting,
-          *parts_->fileManager, *parts_->audioHardware})) {}
+          *parts_->fileManager, *parts_->audioDevices})) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 
