@@ -51,6 +51,8 @@ TEST(AudioOut, SinkFactsGiveTransportSpeakerAndHeadphones) {
       {{.bus = "soc"}, "bltn", true, false},
       {{.deviceClass = "filter"}, "virt", false, false},
       {{.deviceClass = "abstract"}, "virt", false, false},
+      {{.factoryName = "support.null-audio-sink"}, "virt", false, false},  // PipeWire's null
+      {{.nodeVirtual = true}, "virt", false, false},  // PipeWire's combine sink
       {{.bus = "spi", .deviceClass = "abstract"}, none, false, false},
       {{}, none, false, false},
       // Headphones from the active port, else from the form factor.

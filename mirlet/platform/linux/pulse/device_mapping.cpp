@@ -31,6 +31,15 @@ bool isAirPlay(const SinkFacts& sink) {
   return sink.raop || mentions(sink.driver, "raop") || lowered(sink.name).starts_with("raop_");
 }
 
+// A sink with no hardware behind it. PulseAudio's null and filter sinks say so in device.class.
+// PipeWire's pipewire-pulse (0.3.65, measured) reports none: its null sinks, from the config or
+// from module-null-sink, carry factory.name = support.null-audio-sink, and its combine and remap
+// sinks node.virtual = true; neither has device.bus or device.api.
+bool isVirtual(const SinkFacts& sink) {
+  return isOneOf(lowered(sink.deviceClass), {"abstract", "filter"}) ||
+         sink.factoryName == "support.null-audio-sink" || sink.nodeVirtual;
+}
+
 // A headset or hands-free port is worn like headphones, as the form-factor rule has it.
 bool isHeadphonesPort(const PortFacts& port) {
   if (port.type == PA_DEVICE_PORT_TYPE_HEADPHONES || port.type == PA_DEVICE_PORT_TYPE_HEADSET ||
@@ -61,8 +70,7 @@ std::uint32_t transportCode(const SinkFacts& sink) {
   if (anyMentions("hdmi")) return fourCharCode("hdmi");
   if (isAirPlay(sink)) return fourCharCode("airp");
   if (isOneOf(bus, {"pci", "platform", "isa", "soc"})) return fourCharCode("bltn");
-  if (bus.empty() && isOneOf(lowered(sink.deviceClass), {"abstract", "filter"}))
-    return fourCharCode("virt");
+  if (bus.empty() && isVirtual(sink)) return fourCharCode("virt");
   return 0;
 }
 

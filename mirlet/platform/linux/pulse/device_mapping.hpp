@@ -27,6 +27,8 @@ struct SinkFacts {
   std::string formFactor{};   // device.form_factor
   std::string deviceClass{};  // device.class
   std::string profileName{};  // device.profile.name
+  std::string factoryName{};  // factory.name, PipeWire's
+  bool nodeVirtual = false;   // node.virtual = true, PipeWire's
   bool raop = false;          // some raop.* property, as PipeWire's AirPlay sinks carry
 };
 

@@ -73,6 +73,8 @@ SinkFacts factsOf(const pa_sink_info& info) {
                  .formFactor = property(info.proplist, PA_PROP_DEVICE_FORM_FACTOR),
                  .deviceClass = property(info.proplist, PA_PROP_DEVICE_CLASS),
                  .profileName = property(info.proplist, PA_PROP_DEVICE_PROFILE_NAME),
+                 .factoryName = property(info.proplist, "factory.name"),
+                 .nodeVirtual = property(info.proplist, "node.virtual") == "true",
                  .raop = anyRaopProperty(info.proplist)};
   if (info.active_port != nullptr)
     sink.activePort = PortFacts{text(info.active_port->name),
