@@ -7,11 +7,10 @@
 #include "mirlet/platform/linux/pulse/devices.hpp"
 #include "mirlet/platform/linux/pulse/system_audio_stream.hpp"
 
-namespace {
-
 using mirlet::loadable::MirletOutputDevice;
 
-int inputInUse() noexcept {
+// The device questions' plain entry points: C linkage, ints and a POD, nothing thrown.
+extern "C" int mirlet_pulse_input_in_use() noexcept {
   try {
     const auto answers = mirlet::pulse::askDevices();
     return !answers ? -1 : answers->inputInUse ? 1 : 0;
@@ -20,7 +19,7 @@ int inputInUse() noexcept {
   }
 }
 
-int defaultOutput(MirletOutputDevice* device) noexcept {
+extern "C" int mirlet_pulse_default_output(MirletOutputDevice* device) noexcept {
   try {
     const auto answers = mirlet::pulse::askDevices();
     if (!answers) return -1;
@@ -38,11 +37,10 @@ int defaultOutput(MirletOutputDevice* device) noexcept {
   }
 }
 
-}  // namespace
-
 extern "C" __attribute__((visibility("default"))) const mirlet::loadable::PulseModule*
 mirlet_pulse_module() {
-  static constexpr mirlet::loadable::PulseModule module{&inputInUse, &defaultOutput,
+  static constexpr mirlet::loadable::PulseModule module{&mirlet_pulse_input_in_use,
+                                                        &mirlet_pulse_default_output,
                                                         &mirlet::pulse::makeSystemAudioStream};
   return &module;
 }
