@@ -32,7 +32,7 @@ void dispatchCommand(const std::vector<std::string>& args, Platform& platform, O
   const std::string& word = args.at(1);
   if (word == "check") answer(out, "{\"screen\":", platform.screenAccess.preflight());
   if (word == "request") answer(out, "{\"screen\":", ensureScreenAccess(platform.screenAccess));
-  if (word == "micbusy") answer(out, "{\"busy\":", micBusy(platform.audioHardware));
+  if (word == "micbusy") answer(out, "{\"busy\":", micBusy(platform.audioDevices));
   if (word == "windows") {
     listWindows(platform, out);
     out.exit(0);
@@ -56,7 +56,10 @@ void dispatchCommand(const std::vector<std::string>& args, Platform& platform, O
     out.note("stopped\n");
     out.exit(0);
   }
-  if (word == "audioout") audioOut(platform.audioHardware, out);
+  if (word == "audioout") {
+    out.emit(audioOut(platform.audioDevices));
+    out.exit(0);
+  }
   out.fail("unknown command " + word);
 }
 

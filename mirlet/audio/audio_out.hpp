@@ -1,11 +1,13 @@
 #pragma once
 
-#include "mirlet/cli/output.hpp"
-#include "mirlet/platform/audio_hardware.hpp"
+#include <string>
+
+#include "mirlet/platform/audio_devices.hpp"
 
 namespace mirlet {
 
-// `audioout`: reports the default output device and ends the process with status 0.
-[[noreturn]] void audioOut(AudioHardware& hardware, Output& out);
+// `audioout`: the line that reports the default output device. It has no failure: without a
+// default output the line is {"ok":false}.
+std::string audioOut(AudioDevices& devices);
 
 }  // namespace mirlet

@@ -3,8 +3,8 @@
 // tests fill it with fakes.
 
 #include "mirlet/platform/application.hpp"
+#include "mirlet/platform/audio_devices.hpp"
 #include "mirlet/platform/audio_recording.hpp"
-#include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/file_manager.hpp"
 #include "mirlet/platform/image_output.hpp"
@@ -23,7 +23,7 @@ struct Platform {
   ImageOutput& imageOutput;
   AudioRecording& audioRecording;
   FileManager& fileManager;
-  AudioHardware& audioHardware;
+  AudioDevices& audioDevices;
   StopSignals& stopSignals;
 };
 

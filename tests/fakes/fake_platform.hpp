@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,16 +105,10 @@ class RecordingFileManager final : public FileManager {
   void removeItem(const std::string& path) override { removed.push_back(path); }
 };
 
-class RefusingAudioHardware final : public AudioHardware {
+class RefusingAudioDevices final : public AudioDevices {
  public:
-  OSStatus getPropertyDataSize(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
-                               const void*, std::uint32_t&) override {
-    return -1;
-  }
-  OSStatus getPropertyData(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t,
-                           const void*, std::uint32_t&, void*) override {
-    return -1;
-  }
+  std::optional<bool> inputInUse() override { return std::nullopt; }
+  std::optional<OutputDevice> defaultOutput() override { return std::nullopt; }
 };
 
 struct FakePlatform {
@@ -125,7 +120,7 @@ struct FakePlatform {
   ScriptedImageOutput defaultImageOutput;        // refuses every write
   RefusingAudioRecording defaultAudioRecording;
   RecordingFileManager defaultFileManager;
-  RefusingAudioHardware defaultAudioHardware;
+  RefusingAudioDevices defaultAudioDevices;
   PendingStopSignals defaultStopSignals;
 
   ScreenAccess* screenAccess = &defaultScreenAccess;
@@ -136,15 +131,15 @@ struct FakePlatform {
   ImageOutput* imageOutput = &defaultImageOutput;
   AudioRecording* audioRecording = &defaultAudioRecording;
   FileManager* fileManager = &defaultFileManager;
-  AudioHardware* audioHardware = &defaultAudioHardware;
+  AudioDevices* audioDevices = &defaultAudioDevices;
   StopSignals* stopSignals = &defaultStopSignals;
 
   FakePlatform() { defaultCaptureService.content = failure("no capture service"); }
 
   Platform platform() {
-    return Platform{*screenAccess, *application,    *runLoop,     *executor,
+    return Platform{*screenAccess,   *application, *runLoop,        *executor,
                     *captureService, *imageOutput, *audioRecording, *fileManager,
-                    *audioHardware, *stopSignals};
+                    *audioDevices,   *stopSignals};
   }
 };
 

@@ -1,135 +1,99 @@
-// The output device report against a fake property store: the classification by transport, data
-// source and name, and the two forms of the line.
+// The output device report: how a sink's facts read as transport, loudspeaker and headphones,
+// rule by rule and in the order the rules are tried, and the text of a four-character code.
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
-#include "fakes/fake_audio_hardware.hpp"
-#include "fakes/recording_output.hpp"
 #include "mirlet/audio/audio_out.hpp"
+#include "mirlet/audio/device_queries.hpp"
+#include "mirlet/platform/linux/pulse/device_mapping.hpp"
 
-namespace mirlet::testing {
+namespace mirlet {
 namespace {
 
-constexpr AudioObjectID kDevice = 73;
-constexpr std::uint32_t kTransport = kAudioDevicePropertyTransportType;
-constexpr std::uint32_t kSource = kAudioDevicePropertyDataSource;
-constexpr std::uint32_t kGlobal = kAudioObjectPropertyScopeGlobal;
-constexpr std::uint32_t kOutput = kAudioObjectPropertyScopeOutput;
-constexpr std::uint32_t kFails = 0;  // as a transport or data source: its query fails
+struct OneOutput final : AudioDevices {
+  std::optional<OutputDevice> output;
+  std::optional<bool> inputInUse() override { return std::nullopt; }
+  std::optional<OutputDevice> defaultOutput() override { return output; }
+};
 
-// Runs audioOut; the line, checked to come with status 0 and nothing on standard error.
-std::string report(FakeAudioHardware& hardware) {
-  RecordingOutput out;
-  EXPECT_EQ(endStatus([&] { audioOut(hardware, out); }), 0);
-  EXPECT_EQ(out.standardError(), "");
-  return out.standardOutput();
+pulse::PortFacts port(std::string name, pa_device_port_type_t type = PA_DEVICE_PORT_TYPE_UNKNOWN) {
+  return {std::move(name), type};
 }
 
-// A default output device with these properties; nullopt for the name: its query fails.
-void describe(FakeAudioHardware& hardware, std::uint32_t transport, std::uint32_t dataSource,
-              std::optional<std::string> name, AudioObjectID device = kDevice) {
-  hardware.setDefaultOutput(device);
-  if (transport != kFails) hardware.setCode(device, kTransport, kGlobal, transport);
-  if (dataSource != kFails) hardware.setCode(device, kSource, kOutput, dataSource);
-  if (name) hardware.setName(device, *name);
-}
-
-std::string line(bool isSpeaker, const std::string& transport, const std::string& name,
-                 bool headphones) {
-  return std::string("{\"ok\":true,\"isSpeaker\":") + (isSpeaker ? "true" : "false") +
-         ",\"transport\":\"" + transport + "\",\"name\":\"" + name +
-         "\",\"headphones\":" + (headphones ? "true" : "false") + "}\n";
-}
-
-TEST(AudioOut, ClassifiesByTransportDataSourceAndName) {
-  const std::uint32_t bltn = fourCharCode("bltn"), usb = fourCharCode("usb "),
-                      blue = fourCharCode("blue"), hdmi = fourCharCode("hdmi"),
-                      airp = fourCharCode("airp"), other = fourCharCode("ispk"),
-                      hdpn = fourCharCode("hdpn");
-  struct Case {
-    std::uint32_t transport;
-    std::uint32_t dataSource;
-    std::optional<std::string> name;
+TEST(AudioOut, SinkFactsGiveTransportSpeakerAndHeadphones) {
+  struct Row {
+    pulse::SinkFacts sink;
+    std::string transport;
     bool isSpeaker;
     bool headphones;
-    std::string transportText;
-    std::string written = {};  // the name as the line holds it, when it differs
+    std::string shown = "";  // the name in the line
   };
-  const Case cases[] = {
-      {bltn, other, "Built-in Speakers", true, false, "bltn"},
-      {bltn, hdpn, "Built-in Output", false, true, "bltn"},
-      {bltn, kFails, "External Headphones", false, true, "bltn"},
-      {usb, kFails, "USB Headset", false, false, "usb"},
-      {usb, kFails, "USB Audio Device", false, false, "usb"},
-      {usb, kFails, "Auriculares USB", false, true, "usb"},
-      {blue, kFails, "My AirPods", false, true, "blue"},
-      {blue, kFails, "Sport Buds", false, true, "blue"},
-      {blue, kFails, "Party Speaker", false, false, "blue"},
-      {hdmi, kFails, "Living Room TV", true, false, "hdmi"},
-      {fourCharCode("dprt"), kFails, "Monitor", true, false, "dprt"},
-      {airp, kFails, "Kitchen", true, false, "airp"},
-      {airp, kFails, "HEADPHONE BAR", true, true, "airp"},
-      {kFails, kFails, "Speakers", false, false, "\\u0000\\u0000\\u0000\\u0000"},
-      // The data source alone, on transports that are no speaker of themselves.
-      {usb, hdpn, "Desk", false, true, "usb"},
-      {fourCharCode("virt"), other, "Null Output", false, false, "virt"},
-      // The name words, in any case and inside other words.
-      {bltn, other, "HEADPHONES", false, true, "bltn"},
-      {bltn, other, "Headphones", false, true, "bltn"},
-      {bltn, other, "headphones", false, true, "bltn"},
-      {bltn, other, "Headset", true, false, "bltn"},
-      {bltn, other, "Galaxy Earbuds", false, true, "bltn"},
-      {bltn, other, "AURICULAR", false, true, "bltn"},
-      {hdmi, hdpn, "TV", true, true, "hdmi"},
-      {fourCharCode(" ab "), kFails, "X", false, false, "ab"},
-      {0x80818283, kFails, "X", false, false, ""},
-      // A failed name is empty: only the data source makes headphones then.
-      {bltn, kFails, std::nullopt, true, false, "bltn"},
-      {bltn, hdpn, std::nullopt, false, true, "bltn"},
-      // The name escaped as the encoder does.
-      {usb, kFails, "Desk/Left", false, false, "usb", "Desk\\/Left"},
-      {usb, kFails, "Say \"hi\"\\", false, false, "usb", "Say \\\"hi\\\"\\\\"},
-      {usb, kFails, "Línea\tTV", false, false, "usb", "Línea\\tTV"},
-      {usb, kFails, "bad \xFF byte", false, false, "usb", "bad \xEF\xBF\xBD byte"},
+  const std::string none = R"(\u0000\u0000\u0000\u0000)";
+  const auto phones = PA_DEVICE_PORT_TYPE_HEADPHONES;
+  const Row rows[] = {
+      // Transport: the first rule that matches.
+      {{.bus = "USB"}, "usb", false, false},
+      {{.bus = "bluetooth"}, "blue", false, false},
+      {{.bus = "firewire"}, "1394", false, false},
+      {{.bus = "thunderbolt"}, "thun", false, false},
+      {{.name = "hdmi-dongle", .bus = "usb"}, "usb", false, false, "hdmi-dongle"},
+      {{.activePort = port("hdmi-output-0"), .bus = "pci"}, "hdmi", true, false},
+      {{.bus = "pci", .profileName = "HDMI-stereo"}, "hdmi", true, false},
+      {{.activePort = port("displayport-1"), .bus = "pci"}, "dprt", true, false},
+      {{.name = "hdmi-displayport"}, "dprt", true, false, "hdmi-displayport"},
+      {{.name = "hdmi-v", .deviceClass = "abstract"}, "hdmi", true, false, "hdmi-v"},
+      {{.driver = "module-raop-sink.c"}, "airp", true, false},
+      {{.name = "raop_sink.k", .description = "Kitchen"}, "airp", true, false, "Kitchen"},
+      {{.raop = true}, "airp", true, false},
+      {{.bus = "pci"}, "bltn", true, false},
+      {{.bus = "platform"}, "bltn", true, false},
+      {{.bus = "isa"}, "bltn", true, false},
+      {{.bus = "soc"}, "bltn", true, false},
+      {{.deviceClass = "filter"}, "virt", false, false},
+      {{.deviceClass = "abstract"}, "virt", false, false},
+      {{.factoryName = "support.null-audio-sink"}, "virt", false, false},  // PipeWire's null
+      {{.nodeVirtual = true}, "virt", false, false},  // PipeWire's combine sink
+      {{.bus = "spi", .deviceClass = "abstract"}, none, false, false},
+      {{}, none, false, false},
+      // Headphones from the active port, else from the form factor.
+      {{.activePort = port("out", phones), .bus = "pci"}, "bltn", false, true},
+      {{.activePort = port("analog-output-headphones"), .bus = "pci"}, "bltn", false, true},
+      {{.activePort = port("out", PA_DEVICE_PORT_TYPE_HEADSET), .bus = "usb"}, "usb", false, true},
+      {{.activePort = port("o", PA_DEVICE_PORT_TYPE_HANDSFREE), .bus = "usb"}, "usb", false, true},
+      {{.activePort = port("line"), .bus = "pci", .formFactor = "headphone"}, "bltn", true, false},
+      {{.bus = "usb", .formFactor = "headphone"}, "usb", false, true},
+      {{.bus = "usb", .formFactor = "headset"}, "usb", false, true},
+      {{.bus = "usb", .formFactor = "hands-free"}, "usb", false, true},
+      {{.bus = "usb", .formFactor = "speaker"}, "usb", false, false},
+      {{.activePort = port("hdmi-out", phones)}, "hdmi", true, true},
+      // The name words, in any case and inside other words; "headset" is none of them.
+      {{.description = "Speakers", .bus = "pci"}, "bltn", true, false, "Speakers"},
+      {{.description = "HEADPHONES", .bus = "pci"}, "bltn", false, true, "HEADPHONES"},
+      {{.description = "Auriculares", .bus = "usb"}, "usb", false, true, "Auriculares"},
+      {{.description = "My AirPods", .bus = "bluetooth"}, "blue", false, true, "My AirPods"},
+      {{.description = "Earbuds", .bus = "bluetooth"}, "blue", false, true, "Earbuds"},
+      {{.description = "Party Speaker", .bus = "bluetooth"}, "blue", false, false, "Party Speaker"},
+      {{.description = "Headset", .bus = "pci"}, "bltn", true, false, "Headset"},
+      {{.description = "HEADPHONE BAR", .raop = true}, "airp", true, true, "HEADPHONE BAR"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name.value_or("(no name)"));
-    FakeAudioHardware hardware;
-    describe(hardware, c.transport, c.dataSource, c.name);
-    const std::string name = c.written.empty() ? c.name.value_or("") : c.written;
-    EXPECT_EQ(report(hardware), line(c.isSpeaker, c.transportText, name, c.headphones));
+  const auto flag = [](bool value) { return value ? std::string("true") : std::string("false"); };
+  for (const auto& row : rows) {
+    OneOutput devices;
+    devices.output = pulse::describeSink(row.sink);
+    EXPECT_EQ(audioOut(devices), R"({"ok":true,"isSpeaker":)" + flag(row.isSpeaker) +
+                                     R"(,"transport":")" + row.transport + R"(","name":")" +
+                                     row.shown + R"(","headphones":)" + flag(row.headphones) + "}")
+        << "row " << &row - rows;
   }
 }
 
-TEST(AudioOut, OnlyAFailedDefaultDeviceQueryIsNotOk) {
-  FakeAudioHardware none;
-  none.setName(kDevice, "Headphones");
-  EXPECT_EQ(report(none), "{\"ok\":false}\n");
-  EXPECT_EQ(none.queries.size(), 1u);  // nothing more is asked
-
-  FakeAudioHardware zero;
-  describe(zero, fourCharCode("bltn"), kFails, "Zero", 0);
-  EXPECT_EQ(report(zero), line(true, "bltn", "Zero", false));
-  EXPECT_EQ(zero.askedAbout(0), 3);
-}
-
-TEST(AudioOut, ReadsEachPropertyWithItsAddressAndCapacity) {
-  FakeAudioHardware hardware;
-  describe(hardware, fourCharCode("bltn"), fourCharCode("ispk"), "Speakers");
-  report(hardware);
-  using Read = std::tuple<bool, AudioObjectID, std::uint32_t, std::uint32_t, std::uint32_t>;
-  std::vector<Read> reads;
-  for (const auto& q : hardware.queries)
-    reads.emplace_back(q.sizeOnly, q.object, q.selector, q.scope, q.capacity);
-  EXPECT_EQ(reads, (std::vector<Read>{
-                       {false, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice,
-                        kGlobal, 4},
-                       {false, kDevice, kTransport, kGlobal, 4},
-                       {false, kDevice, kAudioObjectPropertyName, kGlobal, 8},
-                       {false, kDevice, kSource, kOutput, 4}}));
+TEST(FourCC, GivesTheCharactersLessSurroundingBlanks) {
+  const std::pair<std::uint32_t, std::string> cases[] = {
+      {0x626C746E, "bltn"}, {0x75736220, "usb"},           {0x20202020, ""}, {0x09616209, "ab"},
+      {0x20612062, "a b"},  {0x00000000, {"\0\0\0\0", 4}}, {0x61FF6263, ""}, {0x80000000, ""},
+      {0x0A616220, "\nab"}, {0x7F414243, "\177ABC"}};
+  for (const auto& [code, text] : cases) EXPECT_EQ(fourCC(code), text) << code;
 }
 
 }  // namespace
-}  // namespace mirlet::testing
+}  // namespace mirlet

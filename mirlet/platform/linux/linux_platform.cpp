@@ -26,7 +26,7 @@ struct LinuxPlatform::Parts {
   std::unique_ptr<ImageOutput> imageOutput = loadable::makeLoadedImageOutput();
   std::unique_ptr<AudioRecording> audioRecording = loadable::makeLoadedAudioRecording();
   std::unique_ptr<FileManager> fileManager = posix::makeFileManager();
-  std::unique_ptr<AudioHardware> audioHardware = loadable::makeLoadedAudioHardware();
+  std::unique_ptr<AudioDevices> audioDevices = loadable::makeLoadedAudioDevices();
   std::unique_ptr<StopSignals> stopSignals = posix::makeStopSignals();
 };
 
@@ -35,7 +35,7 @@ LinuxPlatform::LinuxPlatform()
       platform_(std::make_unique<Platform>(Platform{
           *parts_->screenAccess, parts_->application, *parts_->runLoop, *parts_->executor,
           *parts_->captureService, *parts_->imageOutput, *parts_->audioRecording,
-          *parts_->fileManager, *parts_->audioHardware, *parts_->stopSignals})) {}
+          *parts_->fileManager, *parts_->audioDevices, *parts_->stopSignals})) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -1,6 +1,9 @@
 #include "mirlet/platform/linux/loadable/loaded_services.hpp"
 
+#include <algorithm>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "mirlet/platform/linux/loadable/module_loader.hpp"
 #include "mirlet/platform/linux/loadable/modules.hpp"
@@ -31,34 +34,32 @@ class LoadedImageOutput final : public ImageOutput {
   std::unique_ptr<ImageOutput> output_;
 };
 
-class LoadedAudioHardware final : public AudioHardware {
+// The device questions through the pulse module's plain entry points: values cross the
+// boundary, and the name is copied into a buffer of this side's own.
+class LoadedAudioDevices final : public AudioDevices {
  public:
-  OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                               std::uint32_t qualifierSize, const void* qualifier,
-                               std::uint32_t& dataSize) override {
-    AudioHardware* hardware = loaded();
-    if (hardware == nullptr) return kModuleMissing;
-    return hardware->getPropertyDataSize(object, address, qualifierSize, qualifier, dataSize);
+  std::optional<bool> inputInUse() override {
+    const auto& module = loadedModule<PulseModule>();
+    const int answer = module ? (*module)->inputInUse() : -1;
+    if (answer < 0) return std::nullopt;
+    return answer == 1;
   }
-  OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                           std::uint32_t qualifierSize, const void* qualifier,
-                           std::uint32_t& dataSize, void* data) override {
-    AudioHardware* hardware = loaded();
-    if (hardware == nullptr) return kModuleMissing;
-    return hardware->getPropertyData(object, address, qualifierSize, qualifier, dataSize, data);
+  std::optional<OutputDevice> defaultOutput() override {
+    const auto& module = loadedModule<PulseModule>();
+    if (!module) return std::nullopt;
+    std::string name(256, '\0');
+    for (int ask = 1;; ++ask) {
+      MirletOutputDevice device{0, 0, name.data(), name.size(), 0};
+      if ((*module)->defaultOutput(&device) != 1) return std::nullopt;
+      // Names are short; one that is not is asked for again, once, with room for all of it.
+      if (device.nameLength > name.size() && ask == 1) {
+        name.resize(device.nameLength);
+        continue;
+      }
+      name.resize(std::min(device.nameLength, name.size()));
+      return OutputDevice{device.transport, std::move(name), device.headphonesPort != 0};
+    }
   }
-
- private:
-  static constexpr OSStatus kModuleMissing = fourCharCode("!mod");
-  AudioHardware* loaded() {
-    std::call_once(made_, [this] {
-      if (const auto& module = loadedModule<PulseModule>())
-        hardware_ = (*module)->makeAudioHardware();
-    });
-    return hardware_.get();
-  }
-  std::once_flag made_;
-  std::unique_ptr<AudioHardware> hardware_;
 };
 
 class LoadedCaptureService final : public CaptureService {
@@ -92,8 +93,8 @@ std::unique_ptr<ImageOutput> makeLoadedImageOutput() {
   return std::make_unique<LoadedImageOutput>();
 }
 
-std::unique_ptr<AudioHardware> makeLoadedAudioHardware() {
-  return std::make_unique<LoadedAudioHardware>();
+std::unique_ptr<AudioDevices> makeLoadedAudioDevices() {
+  return std::make_unique<LoadedAudioDevices>();
 }
 
 }  // namespace mirlet::loadable

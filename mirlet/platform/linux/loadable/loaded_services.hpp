@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "mirlet/platform/audio_hardware.hpp"
+#include "mirlet/platform/audio_devices.hpp"
 #include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/image_output.hpp"
 #include "mirlet/platform/screen_access.hpp"
@@ -19,6 +19,6 @@ std::unique_ptr<ScreenAccess> makeLoadedScreenAccess();
 std::unique_ptr<CaptureService> makeLoadedCaptureService();
 
 std::unique_ptr<ImageOutput> makeLoadedImageOutput();
-std::unique_ptr<AudioHardware> makeLoadedAudioHardware();
+std::unique_ptr<AudioDevices> makeLoadedAudioDevices();
 
 }  // namespace mirlet::loadable

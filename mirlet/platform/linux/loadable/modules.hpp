@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/image_output.hpp"
 
@@ -74,10 +73,25 @@ struct PulseCaptureModule {
   void (*destroy)(mirlet_capture* capture);
 };
 
+// The default output as the pulse module hands it over: plain values, and the name copied into
+// the caller's buffer. Nothing allocated on one side of a module is freed on the other, since each
+// carries its own copy of the C++ runtime.
+struct MirletOutputDevice {
+  std::uint32_t transport;
+  int headphonesPort;  // 1 or 0
+  char* name;          // the caller's buffer, of `nameCapacity` bytes; not terminated
+  std::size_t nameCapacity;
+  std::size_t nameLength;  // the whole name's length, also when it did not fit
+};
+
 struct PulseModule {
   static constexpr const char* kFile = "mirlet-pulse.so";
   static constexpr const char* kEntry = "mirlet_pulse_module";
-  std::unique_ptr<AudioHardware> (*makeAudioHardware)();
+  // 1 in use, 0 not, -1 when no sound server answered.
+  int (*inputInUse)() noexcept;
+  // 1 with `device` filled in, 0 when there is no default output, -1 when no sound server
+  // answered.
+  int (*defaultOutput)(MirletOutputDevice* device) noexcept;
 };
 
 }  // namespace mirlet::loadable

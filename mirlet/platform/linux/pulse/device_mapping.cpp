@@ -4,6 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "mirlet/platform/four_char_code.hpp"
+
 namespace mirlet::pulse {
 namespace {
 
@@ -25,14 +27,25 @@ bool isOneOf(std::string_view value, std::initializer_list<std::string_view> cho
 
 // A sink made by an AirPlay module: PulseAudio's names its driver after the module and its sinks
 // "raop_client.…", PipeWire's calls them "raop_sink.…" and tags them with "raop.*" properties.
-bool isAirPlay(const DeviceSnapshot& device) {
-  if (mentions(device.driver, "raop") || lowered(device.name).starts_with("raop_")) return true;
-  return std::ranges::any_of(device.propertyKeys,
-                             [](const std::string& key) { return key.starts_with("raop."); });
+bool isAirPlay(const SinkFacts& sink) {
+  return sink.raop || mentions(sink.driver, "raop") || lowered(sink.name).starts_with("raop_");
 }
 
-bool namesHeadphones(std::string_view text) {
-  const std::string name = lowered(text);
+// A sink with no hardware behind it. PulseAudio's null and filter sinks say so in device.class.
+// PipeWire's pipewire-pulse (0.3.65, measured) reports none: its null sinks, from the config or
+// from module-null-sink, carry factory.name = support.null-audio-sink, and its combine and remap
+// sinks node.virtual = true; neither has device.bus or device.api.
+bool isVirtual(const SinkFacts& sink) {
+  return isOneOf(lowered(sink.deviceClass), {"abstract", "filter"}) ||
+         sink.factoryName == "support.null-audio-sink" || sink.nodeVirtual;
+}
+
+// A headset or hands-free port is worn like headphones, as the form-factor rule has it.
+bool isHeadphonesPort(const PortFacts& port) {
+  if (port.type == PA_DEVICE_PORT_TYPE_HEADPHONES || port.type == PA_DEVICE_PORT_TYPE_HEADSET ||
+      port.type == PA_DEVICE_PORT_TYPE_HANDSFREE)
+    return true;
+  const std::string name = lowered(port.name);
   for (std::string_view word : {"headphone", "headset", "handsfree", "hands-free"})
     if (name.find(word) != std::string::npos) return true;
   return false;
@@ -40,20 +53,14 @@ bool namesHeadphones(std::string_view text) {
 
 }  // namespace
 
-std::optional<AudioObjectID> deviceIdentifier(DeviceKind kind, std::uint32_t index) {
-  if (index > 0x7FFFFFFEu) return std::nullopt;
-  return 2 + 2 * index + (kind == DeviceKind::source ? 1 : 0);
-}
-
-std::uint32_t transportCode(const DeviceSnapshot& device) {
-  const std::string bus = lowered(device.bus);
+std::uint32_t transportCode(const SinkFacts& sink) {
+  const std::string bus = lowered(sink.bus);
   if (bus == "usb") return fourCharCode("usb ");
   if (bus == "bluetooth") return fourCharCode("blue");
   if (isOneOf(bus, {"firewire", "ieee1394"})) return fourCharCode("1394");
   if (bus == "thunderbolt") return fourCharCode("thun");
   const std::array<std::string_view, 3> labels = {
-      device.name, device.activePort ? std::string_view(device.activePort->name) : "",
-      device.profileName};
+      sink.name, sink.activePort ? std::string_view(sink.activePort->name) : "", sink.profileName};
   const auto anyMentions = [&](std::string_view word) {
     return std::ranges::any_of(labels,
                                [&](std::string_view label) { return mentions(label, word); });
@@ -61,40 +68,19 @@ std::uint32_t transportCode(const DeviceSnapshot& device) {
   // Connectors labelled for both ("hdmi-displayport") are DisplayPort: the more specific word wins.
   if (anyMentions("displayport")) return fourCharCode("dprt");
   if (anyMentions("hdmi")) return fourCharCode("hdmi");
-  if (isAirPlay(device)) return fourCharCode("airp");
+  if (isAirPlay(sink)) return fourCharCode("airp");
   if (isOneOf(bus, {"pci", "platform", "isa", "soc"})) return fourCharCode("bltn");
-  if (bus.empty() && isOneOf(lowered(device.deviceClass), {"abstract", "filter"}))
-    return fourCharCode("virt");
+  if (bus.empty() && isVirtual(sink)) return fourCharCode("virt");
   return 0;
 }
 
-std::optional<std::uint32_t> outputDataSource(const DeviceSnapshot& device) {
-  if (device.activePort) {
-    const PortSnapshot& port = *device.activePort;
-    // A headset or hands-free port is worn like headphones, as the form-factor rule below has it.
-    if (port.type == PortType::headphones || port.type == PortType::headset ||
-        port.type == PortType::handsfree || namesHeadphones(port.name))
-      return fourCharCode("hdpn");
-    if (port.type == PortType::speaker || mentions(port.name, "speaker"))
-      return fourCharCode("ispk");
-    switch (port.type) {
-      case PortType::line:
-        return fourCharCode("line");
-      case PortType::hdmi:
-        return fourCharCode("hdmi");
-      case PortType::spdif:
-        return fourCharCode("spdf");
-      default:
-        return fourCharCode("outp");
-    }
-  }
-  if (isOneOf(lowered(device.formFactor), {"headphone", "headset", "hands-free", "handsfree"}))
-    return fourCharCode("hdpn");
-  return std::nullopt;
-}
-
-std::string deviceName(const DeviceSnapshot& device) {
-  return device.description.empty() ? device.name : device.description;
+OutputDevice describeSink(const SinkFacts& sink) {
+  // The active port outweighs the form factor: a speaker port on a headset's device is a speaker.
+  const bool headphones =
+      sink.activePort
+          ? isHeadphonesPort(*sink.activePort)
+          : isOneOf(lowered(sink.formFactor), {"headphone", "headset", "hands-free", "handsfree"});
+  return {transportCode(sink), sink.description.empty() ? sink.name : sink.description, headphones};
 }
 
 }  // namespace mirlet::pulse

@@ -1,31 +1,41 @@
 #pragma once
-// How a sink or source of the sound server reads as an audio device: its identifier, transport,
-// data source and name. Pure functions of a snapshot, so every rule can be checked without a
-// server.
+// How a sink of the sound server reads as mirlet's output device. Pure functions of what the
+// server reported, so every rule can be checked without a server.
+
+#include <pulse/def.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "mirlet/platform/audio_hardware.hpp"
-#include "mirlet/platform/linux/pulse/snapshot_model.hpp"
+#include "mirlet/platform/audio_devices.hpp"
 
 namespace mirlet::pulse {
 
-// Sinks and sources are numbered apart by the server, so their numbers are interleaved: sinks on
-// even identifiers from 2, sources on odd ones from 3. Never 0 and never the system object (1),
-// and the same for as long as the server keeps the device. Absent for a number too large to map.
-std::optional<AudioObjectID> deviceIdentifier(DeviceKind kind, std::uint32_t index);
+struct PortFacts {
+  std::string name;
+  pa_device_port_type_t type = PA_DEVICE_PORT_TYPE_UNKNOWN;
+};
 
-// The transport code: 'usb ', 'blue', '1394', 'thun', 'dprt', 'hdmi', 'airp', 'bltn', 'virt', or 0
-// when nothing tells.
-std::uint32_t transportCode(const DeviceSnapshot& device);
+// What the server says of one sink; an absent property is empty text.
+struct SinkFacts {
+  std::string name{};  // the server's own
+  std::string description{};
+  std::string driver{};
+  std::optional<PortFacts> activePort{};
+  std::string bus{};          // device.bus
+  std::string formFactor{};   // device.form_factor
+  std::string deviceClass{};  // device.class
+  std::string profileName{};  // device.profile.name
+  std::string factoryName{};  // factory.name, PipeWire's
+  bool nodeVirtual = false;   // node.virtual = true, PipeWire's
+  bool raop = false;          // some raop.* property, as PipeWire's AirPlay sinks carry
+};
 
-// The data source of an output: 'hdpn' for headphones, 'ispk' for a speaker, another code for
-// another port; absent when there is no active port and the form factor says nothing.
-std::optional<std::uint32_t> outputDataSource(const DeviceSnapshot& device);
+// 'usb ', 'blue', '1394', 'thun', 'dprt', 'hdmi', 'airp', 'bltn', 'virt', or 0 when nothing
+// tells; the first rule that matches wins.
+std::uint32_t transportCode(const SinkFacts& sink);
 
-// The name people see: the description, or the server's name when there is none.
-std::string deviceName(const DeviceSnapshot& device);
+OutputDevice describeSink(const SinkFacts& sink);
 
 }  // namespace mirlet::pulse
