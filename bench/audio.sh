@@ -133,6 +133,66 @@ pid=$!; sleep "$loaded_duration"; kill -INT "$pid"; wait "$pid"
 kill "${load[@]}"
 printf '%-18s ' "mirlet, cores busy"; analyse "$work/loaded.m4a"
 
+# The desktop changing under a recording: how long from a switch of the default output, and from
+# the sound server's return after a crash, until the new audio is in the file. The switch goes to
+# a second output that plays 1000 Hz, once with a player of short latency and once with one of the
+# default latency (a null sink then renders up to two seconds ahead, so a new monitor stream hears
+# it late); after the restart the speakers play 660 Hz.
+sox -q -n -r 48000 -c 2 -b 16 "$work/switch.wav" synth 120 sine 1000 vol 0.5
+sox -q -n -r 48000 -c 2 -b 16 "$work/back.wav" synth 120 sine 660 vol 0.5
+# Seconds into FILE from which HZ is heard (a 20 ms window at least 20 dB over silence), from AFTER.
+heard_from() {
+  ffmpeg -v error -i "$1" -af "pan=mono|c0=c0" -f f32le -ar 48000 - | python3 -c '
+import sys, array, math
+s = array.array("f"); s.frombytes(sys.stdin.buffer.read())
+hz, after, n = float(sys.argv[1]), float(sys.argv[2]), 960
+k = 2 * math.cos(2 * math.pi * hz / 48000)
+for start in range(int(after * 48000), len(s) - n, n // 4):
+    p1 = p2 = 0.0
+    for x in s[start:start + n]: p1, p2 = x + k * p1 - p2, p1
+    if 10 * math.log10(2 * (p1 * p1 + p2 * p2 - k * p1 * p2) / (n * n) + 1e-20) > -20:
+        print("%.3f" % (start / 48000)); sys.exit()
+print("nan")' "$2" "$3"
+}
+# A recording that starts on the speakers; CHANGE runs at 3 s. Prints the delay in ms from the
+# moment the change took effect to the first of its audio in the file.
+change_delay() {
+  local change=$1 hz=$2 start line_at changed_at pid
+  rm -f "$work/change.m4a"
+  "$mirlet" audio "$work/change.m4a" >"$work/line" 2>/dev/null &
+  pid=$!
+  while [[ ! -s "$work/line" ]]; do sleep 0.002; done
+  line_at=$(now)
+  sleep 3
+  $change
+  changed_at=$(cat "$work/changed")
+  sleep 4
+  kill -INT "$pid"; wait "$pid" || true
+  echo "$(heard_from "$work/change.m4a" "$hz" "$(echo "$changed_at - $line_at" | bc -l)") \
+    $changed_at $line_at" | awk '{printf "%.0f", ($1 - ($2 - $3)) * 1000}'
+}
+# Each change notes when it took effect.
+switch_to_headset() { pactl set-default-sink headset >/dev/null; now >"$work/changed"; }
+restart_server() {
+  "$root/scripts/test-services.sh" restart-sound "$services" 1 >/dev/null
+  now >"$work/changed"
+  paplay --latency-msec=100 "$work/back.wav" 2>/dev/null &
+}
+for latency in 100 default; do
+  module=$(pactl load-module module-null-sink sink_name=headset)
+  pactl set-default-sink speakers
+  if [[ $latency == default ]]; then paplay -d headset "$work/switch.wav" 2>/dev/null &
+  else paplay --latency-msec=100 -d headset "$work/switch.wav" 2>/dev/null &
+  fi
+  sleep 2.5
+  printf '%-18s default output switched -> its audio in the file after %s ms (player latency %s)\n' \
+    "mirlet" "$(change_delay switch_to_headset 1000)" "$latency"
+  pactl unload-module "$module"
+done
+pactl set-default-sink speakers
+printf '%-18s sound server back (restarted after 1 s) -> audio in the file after %s ms, with the player'"'"'s start\n' \
+  "mirlet" "$(change_delay restart_server 660)"
+
 # Crash survival: killed after `kill_after` seconds; all but the last second must be readable.
 "$mirlet" audio "$work/killed.m4a" >/dev/null 2>&1 &
 pid=$!; sleep "$kill_after"; kill -KILL "$pid"; { wait "$pid"; } 2>/dev/null || true
