@@ -18,51 +18,43 @@ constexpr std::string_view kUsage = "usage: mirlet windows|shot|audio|audioout .
 constexpr std::string_view kShotUsage = "usage: mirlet shot <windowID> <out.png>";
 constexpr std::string_view kAudioUsage = "usage: mirlet audio <out.m4a>";
 
-void answer(Output& out, std::string_view prefix, bool flag) {
+std::string answer(std::string_view prefix, bool flag) {
   std::string line(prefix);
-  line += flag ? "true" : "false";
-  line += '}';
-  out.emit(line);
-  out.exit(0);
+  line += flag ? "true}" : "false}";
+  return line;
 }
 
 }  // namespace
 
-void dispatchCommand(const std::vector<std::string>& args, Platform& platform, Output& out) {
-  const std::string& word = args.at(1);
-  if (word == "check") answer(out, "{\"screen\":", platform.screenAccess.preflight());
-  if (word == "request") answer(out, "{\"screen\":", ensureScreenAccess(platform.screenAccess));
-  if (word == "micbusy") answer(out, "{\"busy\":", micBusy(platform.audioHardware));
-  if (word == "windows") {
-    listWindows(platform, out);
-    out.exit(0);
-  }
+CommandResult runCommand(const std::vector<std::string>& args, Platform& platform,
+                         const NoteSink& note) {
+  if (args.size() < 2) return refuse(std::string(kUsage));
+  const std::string& word = args[1];
+  if (word == "check") return answer("{\"screen\":", platform.screenAccess.preflight());
+  if (word == "request") return answer("{\"screen\":", ensureScreenAccess(platform.screenAccess));
+  if (word == "micbusy") return answer("{\"busy\":", micBusy(platform.audioHardware));
+  if (word == "windows") return listWindows(platform.screen);
   if (word == "shot") {
-    if (args.size() < 4 || args[2].empty()) out.fail(kShotUsage);
-    const auto windowID = parseWindowID(args[2]);
-    if (!windowID) out.fail(kShotUsage);
-    shot(platform, out, *windowID, args[3]);
-    out.exit(0);
+    const auto windowID = args.size() < 4 ? std::nullopt : parseWindowID(args[2]);
+    if (!windowID) return refuse(std::string(kShotUsage));
+    return shot(platform.screen, note, *windowID, args[3]);
   }
-  if (word == "audio") {
-    if (args.size() < 3) out.fail(kAudioUsage);
-    // From here on the recording's stop path ends the process; this task just ends.
-    recordAudio(platform, out, args[2]);
-    return;
-  }
-  if (word == "audioout") audioOut(platform.audioHardware, out);
-  out.fail("unknown command " + word);
+  if (word == "audio") return refuse(std::string(kAudioUsage));  // with a path it is legacy
+  return refuse("unknown command " + word);
 }
 
-int runMirlet(const std::vector<std::string>& args, Platform& platform, Output& out) {
-  if (args.size() < 2) out.fail(kUsage);
-  if (args[1] == "shot") platform.application.setAccessoryActivationPolicy();
-  // A stop asked for while a recording starts up must neither kill it nor be lost: the signals
-  // wait, pending, until the recording's watchers take them.
-  if (args[1] == "audio") platform.runLoop.holdSignals({SIGINT, SIGTERM});
-  platform.executor.async([&args, &platform, &out] { dispatchCommand(args, platform, out); });
+bool isLegacyCommand(const std::vector<std::string>& args) {
+  return args.size() >= 2 && ((args[1] == "audio" && args.size() >= 3) || args[1] == "audioout");
+}
+
+void runLegacyCommand(const std::vector<std::string>& args, Platform& platform, Output& out) {
+  if (args[1] == "audioout") audioOut(platform.audioHardware, out);
+  // A stop asked for while the recording starts up must neither kill it nor be lost: the signals
+  // wait, pending, until the recording's watchers take them on this thread's loop.
+  platform.runLoop.holdSignals({SIGINT, SIGTERM});
+  recordAudio(platform, out, args[2]);
   platform.runLoop.run();
-  return 0;
+  endProcess(0);
 }
 
 }  // namespace mirlet

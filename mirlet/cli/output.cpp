@@ -22,6 +22,18 @@ void writeToStandardError(std::string_view text) {
 
 }  // namespace
 
+void finish(const CommandResult& result) {
+  if (!result) {
+    writeNote(result.error() + '\n');
+    endProcess(1);
+  }
+  std::string text = *result + '\n';
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  endProcess(0);
+}
+
+void writeNote(std::string_view text) { writeToStandardError(text); }
+
 void ProcessOutput::emit(std::string_view line) {
   std::string text(line);
   text += '\n';

@@ -1,11 +1,22 @@
 #pragma once
-// The one way a command reports: a result line on standard output, a note or a failure reason on
+// The one way a run reports: a result line on standard output, a note or a failure reason on
 // standard error, and the end of the process.
 
 #include <string_view>
 
+#include "mirlet/cli/command_result.hpp"
+
 namespace mirlet {
 
+// Writes the command's line (and a line feed) to standard output, flushed, and ends with status 0;
+// or its reason (and a line feed) to standard error and ends with status 1.
+[[noreturn]] void finish(const CommandResult& result);
+
+// Writes a note (which carries its own line feed) to standard error in one write.
+void writeNote(std::string_view text);
+
+// How `recordAudio` and `audioOut` still report: they write their line and end the process
+// themselves. Goes once they return results like the other commands.
 class Output {
  public:
   virtual ~Output() = default;

@@ -1,87 +1,45 @@
 #pragma once
-// The screen-capture service: what can be captured, one-shot pictures, and capture streams.
+// What the recording still asks of the capture service: the displays, and an audio stream over a
+// filter of one of them. Only `recordAudio` and its stream use this; the screen commands use
+// ScreenCapture. It goes with the recording's own seam.
 
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "mirlet/platform/async.hpp"
 #include "mirlet/platform/capture_stream.hpp"
-#include "mirlet/platform/geometry.hpp"
-#include "mirlet/platform/image.hpp"
 #include "mirlet/platform/media_time.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet {
+
+using ShareableContent = Content;
 
 struct RunningApplication {
   std::string applicationName;
 };
 
-struct Window {
-  std::uint32_t windowID = 0;
-  std::optional<std::string> title;
-  std::optional<RunningApplication> owningApplication;
-  Rect frame;  // points, global space
-};
-
-struct Display {
-  std::uint32_t displayID = 0;
-  Rect frame;  // points, global space
-  std::int64_t width = 0;   // whole points
-  std::int64_t height = 0;  // whole points
-};
-
-// Windows front to back and displays, each in the service's fixed order.
-struct ShareableContent {
-  std::vector<Window> windows;
-  std::vector<Display> displays;
-};
-
-// What a picture or stream shows.
+// The display a stream is made over, less nothing: the one kind the recording asks for.
 struct ContentFilter {
-  enum class Kind {
-    desktopIndependentWindow,      // the window alone, even where others cover it
-    displayExcludingWindows,       // the display less `windows`
-    displayExcludingApplications,  // the display less `applications`, but for `windows`
-  };
-  Kind kind = Kind::desktopIndependentWindow;
-  Window window;    // for desktopIndependentWindow
-  Display display;  // for the two display kinds
+  enum class Kind { displayExcludingApplications };
+  Kind kind = Kind::displayExcludingApplications;
+  Display display;
   std::vector<Window> windows;
   std::vector<RunningApplication> applications;
 
-  static ContentFilter desktopIndependentWindow(const Window& window) {
-    ContentFilter f;
-    f.kind = Kind::desktopIndependentWindow;
-    f.window = window;
-    return f;
-  }
-  static ContentFilter displayExcludingWindows(const Display& display,
-                                               std::vector<Window> excluded) {
-    ContentFilter f;
-    f.kind = Kind::displayExcludingWindows;
-    f.display = display;
-    f.windows = std::move(excluded);
-    return f;
-  }
   static ContentFilter displayExcludingApplications(const Display& display,
                                                     std::vector<RunningApplication> excluded,
                                                     std::vector<Window> excepting) {
-    ContentFilter f;
-    f.kind = Kind::displayExcludingApplications;
-    f.display = display;
-    f.applications = std::move(excluded);
-    f.windows = std::move(excepting);
-    return f;
+    return ContentFilter{Kind::displayExcludingApplications, display, std::move(excepting),
+                         std::move(excluded)};
   }
 };
 
-// Settings of a picture request or a stream. Unset values keep the service's defaults.
+// Settings of the stream; the audio stream reads only the sample rate and the channel count.
 struct StreamConfiguration {
-  std::int64_t width = 0;   // pixels
-  std::int64_t height = 0;  // pixels
+  std::int64_t width = 0;
+  std::int64_t height = 0;
   bool capturesAudio = false;
   int sampleRate = 48000;
   int channelCount = 2;
@@ -91,16 +49,10 @@ struct StreamConfiguration {
 class CaptureService {
  public:
   virtual ~CaptureService() = default;
-
-  // The windows and displays that can be captured, or an error (no display server, refused).
+  // The displays (and windows); both flags are ignored on this system.
   virtual void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                                    Completion<ShareableContent> completion) = 0;
-
-  // One picture of exactly the configured pixel size, content scaled to it, or an error.
-  virtual void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,
-                            Completion<Image> completion) = 0;
-
-  // A stream over the filtered content; it delivers nothing until started.
+  // The system-audio stream; it delivers nothing until started.
   virtual std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter,
                                                     const StreamConfiguration& configuration,
                                                     std::shared_ptr<StreamDelegate> delegate) = 0;

@@ -165,10 +165,6 @@ class FakeCaptureService final : public CaptureService {
     queries.emplace_back(excludingDesktopWindows, onScreenWindowsOnly);
     completion(content);
   }
-  void captureImage(const ContentFilter&, const StreamConfiguration&,
-                    Completion<Image> completion) override {
-    completion(failure("no pictures here"));
-  }
   std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter,
                                             const StreamConfiguration& configuration,
                                             std::shared_ptr<StreamDelegate> streamDelegate) override {

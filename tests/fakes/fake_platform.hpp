@@ -30,12 +30,6 @@ class FakeScreenAccess final : public ScreenAccess {
   }
 };
 
-class FakeApplication final : public Application {
- public:
-  int accessoryCalls = 0;
-  void setAccessoryActivationPolicy() override { ++accessoryCalls; }
-};
-
 // Keeps posted tasks and watchers for the test to run by hand.
 class FakeRunLoop final : public RunLoop {
  public:
@@ -106,32 +100,40 @@ class RefusingAudioHardware final : public AudioHardware {
   }
 };
 
+// For the recording only: it has no displays.
+class RefusingCaptureService final : public CaptureService {
+ public:
+  void getShareableContent(bool, bool, Completion<ShareableContent> completion) override {
+    completion(failure("no capture service"));
+  }
+  std::shared_ptr<CaptureStream> makeStream(const ContentFilter&, const StreamConfiguration&,
+                                            std::shared_ptr<StreamDelegate>) override {
+    return nullptr;
+  }
+};
+
 struct FakePlatform {
   FakeScreenAccess defaultScreenAccess;
-  FakeApplication defaultApplication;
+  FakeScreen defaultScreen;  // lists nothing
+  RefusingAudioHardware defaultAudioHardware;
   FakeRunLoop defaultRunLoop;
   InlineExecutor defaultExecutor;
-  ScriptedCaptureService defaultCaptureService;  // refuses the content query
-  ScriptedImageOutput defaultImageOutput;        // refuses every write
+  RefusingCaptureService defaultCaptureService;
   RefusingAssetWriting defaultAssetWriting;
   RecordingFileManager defaultFileManager;
-  RefusingAudioHardware defaultAudioHardware;
 
   ScreenAccess* screenAccess = &defaultScreenAccess;
-  Application* application = &defaultApplication;
+  ScreenCapture* screen = &defaultScreen;
+  AudioHardware* audioHardware = &defaultAudioHardware;
   RunLoop* runLoop = &defaultRunLoop;
   TaskExecutor* executor = &defaultExecutor;
   CaptureService* captureService = &defaultCaptureService;
-  ImageOutput* imageOutput = &defaultImageOutput;
   AssetWriting* assetWriting = &defaultAssetWriting;
   FileManager* fileManager = &defaultFileManager;
-  AudioHardware* audioHardware = &defaultAudioHardware;
-
-  FakePlatform() { defaultCaptureService.content = failure("no capture service"); }
 
   Platform platform() {
-    return Platform{*screenAccess, *application,  *runLoop,      *executor,     *captureService,
-                    *imageOutput,  *assetWriting, *fileManager, *audioHardware};
+    return Platform{*screenAccess, *screen,       *audioHardware, *runLoop,
+                    *executor,     *captureService, *assetWriting, *fileManager};
   }
 };
 

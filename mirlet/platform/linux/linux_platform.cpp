@@ -5,34 +5,24 @@
 #include "mirlet/platform/linux/posix/run_loop.hpp"
 
 namespace mirlet {
-namespace {
-
-class LinuxApplication final : public Application {
- public:
-  // X11 has no dock or menu bar to stay out of, so there is nothing to do.
-  void setAccessoryActivationPolicy() override {}
-};
-
-}  // namespace
 
 struct LinuxPlatform::Parts {
   std::unique_ptr<ScreenAccess> screenAccess = loadable::makeLoadedScreenAccess();
-  LinuxApplication application;
+  std::unique_ptr<ScreenCapture> screen = loadable::makeLoadedScreenCapture();
+  std::unique_ptr<AudioHardware> audioHardware = loadable::makeLoadedAudioHardware();
   std::unique_ptr<RunLoop> runLoop = posix::makeRunLoop();
   std::unique_ptr<TaskExecutor> executor = posix::makeThreadExecutor();
   std::unique_ptr<CaptureService> captureService = loadable::makeLoadedCaptureService();
-  std::unique_ptr<ImageOutput> imageOutput = loadable::makeLoadedImageOutput();
   std::unique_ptr<AssetWriting> assetWriting = loadable::makeLoadedAssetWriting();
   std::unique_ptr<FileManager> fileManager = posix::makeFileManager();
-  std::unique_ptr<AudioHardware> audioHardware = loadable::makeLoadedAudioHardware();
 };
 
 LinuxPlatform::LinuxPlatform()
     : parts_(std::make_unique<Parts>()),
       platform_(std::make_unique<Platform>(Platform{
-          *parts_->screenAccess, parts_->application, *parts_->runLoop, *parts_->executor,
-          *parts_->captureService, *parts_->imageOutput, *parts_->assetWriting,
-          *parts_->fileManager, *parts_->audioHardware})) {}
+          *parts_->screenAccess, *parts_->screen, *parts_->audioHardware, *parts_->runLoop,
+          *parts_->executor, *parts_->captureService, *parts_->assetWriting,
+          *parts_->fileManager})) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

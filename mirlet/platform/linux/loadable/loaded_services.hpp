@@ -7,8 +7,8 @@
 #include "mirlet/platform/asset_writer.hpp"
 #include "mirlet/platform/audio_hardware.hpp"
 #include "mirlet/platform/capture_service.hpp"
-#include "mirlet/platform/image_output.hpp"
 #include "mirlet/platform/screen_access.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet::loadable {
 
@@ -16,10 +16,12 @@ namespace mirlet::loadable {
 // prompt, so asking changes nothing.
 std::unique_ptr<ScreenAccess> makeLoadedScreenAccess();
 
-// Windows, displays and pictures from X11; the audio stream from the sound server.
+// Windows, displays and pictures from X11, PNG files written by the same module.
+std::unique_ptr<ScreenCapture> makeLoadedScreenCapture();
+
+// For the recording: the displays from X11, the audio stream from the sound server.
 std::unique_ptr<CaptureService> makeLoadedCaptureService();
 
-std::unique_ptr<ImageOutput> makeLoadedImageOutput();
 std::unique_ptr<AssetWriting> makeLoadedAssetWriting();
 std::unique_ptr<AudioHardware> makeLoadedAudioHardware();
 
