@@ -237,6 +237,7 @@ TEST(BackendX11Capture, DisplayShowsWhatIsOnTopAndBlackBeyondTheScreen) {
   client.make(300, 300, 100, 50, kRed);
   client.make(250, 280, 300, 150, kGreen);
   client.make(1880, 1040, 40, 40, kBlue);  // the screen's bottom right corner
+  client.make(0, 0, 60, 60, kRed);          // its top left corner
   const auto whole = x11::captureDisplay({0, 0, 1920, 1080}, {3840, 2160});
   ASSERT_TRUE(whole) << whole.error().description;
   ASSERT_EQ(whole->width, 3840u);
@@ -250,6 +251,11 @@ TEST(BackendX11Capture, DisplayShowsWhatIsOnTopAndBlackBeyondTheScreen) {
   EXPECT_EQ(pixelAt(*past, 2 * 80, 2 * 80), kBlue);
   EXPECT_EQ(pixelAt(*past, 399, 399), 0u);
   EXPECT_EQ(pixelAt(*past, 2 * 99 + 1, 10), pixelAt(*whole, 2 * 1919 + 1, 2 * 985));
+  // And one reaching 100 points past the top and left edges.
+  const auto before = x11::captureDisplay({-100, -100, 200, 200}, {200, 200});
+  ASSERT_TRUE(before) << before.error().description;
+  EXPECT_EQ(pixelAt(*before, 90, 90), 0u);
+  EXPECT_EQ(pixelAt(*before, 150, 150), kRed);
 }
 
 TEST(BackendX11Capture, WindowsThatCannotBeCapturedAreErrors) {
