@@ -1,8 +1,8 @@
 #pragma once
 // A Platform of fakes. Every piece starts as a refusing default; a test points the piece it cares
-// about at a fake of its own.
+// about at a fake of its own. All but the screen access and the screen serve only the recording's
+// tests.
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,12 +17,8 @@ class FakeScreenAccess final : public ScreenAccess {
  public:
   bool allowed = false;
   bool grantOnRequest = false;
-  int preflights = 0;
   int requests = 0;
-  bool preflight() override {
-    ++preflights;
-    return allowed;
-  }
+  bool preflight() override { return allowed; }
   bool request() override {
     ++requests;
     if (grantOnRequest) allowed = true;
@@ -30,18 +26,13 @@ class FakeScreenAccess final : public ScreenAccess {
   }
 };
 
-// Keeps posted tasks and watchers for the test to run by hand.
+// Keeps the recording's signal watchers for the test to run by hand.
 class FakeRunLoop final : public RunLoop {
  public:
-  std::vector<int> held;
-  std::deque<std::function<void()>> posted;
   std::vector<std::pair<int, std::function<void()>>> watchers;
-  int runs = 0;
-  void holdSignals(std::initializer_list<int> signals) override {
-    held.insert(held.end(), signals.begin(), signals.end());
-  }
-  void run() override { ++runs; }
-  void post(std::function<void()> task) override { posted.push_back(std::move(task)); }
+  void holdSignals(std::initializer_list<int>) override {}
+  void run() override {}
+  void post(std::function<void()>) override {}
   void watchSignal(int signal, std::function<void()> handler) override {
     watchers.emplace_back(signal, std::move(handler));
   }
@@ -61,11 +52,7 @@ class FakeRunLoop final : public RunLoop {
 // Runs work at once on the calling thread.
 class InlineExecutor final : public TaskExecutor {
  public:
-  int tasks = 0;
-  void async(std::function<void()> work) override {
-    ++tasks;
-    work();
-  }
+  void async(std::function<void()> work) override { work(); }
 };
 
 class RefusingAssetWriting final : public AssetWriting {
