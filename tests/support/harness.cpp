@@ -1,7 +1,6 @@
 #include "support/harness.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -26,10 +25,8 @@ namespace mirlet::testing {
 namespace {
 
 std::string firstLineOf(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  return line;
+  const std::string text = readFile(path);
+  return text.substr(0, text.find('\n'));
 }
 
 struct TestServers {
@@ -62,16 +59,7 @@ int outputFile(const char* name) {
   return fd;
 }
 
-std::string contents(int fd) {
-  std::string text;
-  char buffer[65536];
-  for (off_t at = 0;;) {
-    const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
-    if (n <= 0) return text;
-    text.append(buffer, static_cast<std::size_t>(n));
-    at += n;
-  }
-}
+std::string contents(int fd) { return readFile("/proc/self/fd/" + std::to_string(fd)); }
 
 }  // namespace
 
