@@ -10,14 +10,18 @@
 int main(int argc, char** argv) {
   // A caller that stops reading gets a write error, not a process killed by SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
-  // All three live until the process ends: every end is an exit, never a return through
-  // destructors while threads still run.
+  // Both live until the process ends: every end is an _Exit, never a return through destructors
+  // while threads still run.
   static const std::vector<std::string> args(argv, argv + argc);
-  static mirlet::ProcessOutput out;
   try {
     static auto* system = new mirlet::LinuxPlatform();
-    return mirlet::runMirlet(args, system->platform(), out);
+    mirlet::Platform& platform = system->platform();
+    if (mirlet::isRecording(args)) platform.stopSignals.hold();
+    const mirlet::Reporter report{
+        mirlet::writeNote, mirlet::writeLine,
+        [](const std::string& reason) { mirlet::finish(mirlet::refuse(reason)); }};
+    mirlet::finish(mirlet::runCommand(args, platform, report));
   } catch (const std::exception& error) {
-    out.fail(std::string("platform_unavailable: ") + error.what());
+    mirlet::finish(mirlet::refuse(std::string("platform_unavailable: ") + error.what()));
   }
 }

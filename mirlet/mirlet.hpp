@@ -1,21 +1,20 @@
 #pragma once
-// The process entry and the dispatcher.
+// The dispatcher: one command, named by args[1], run on the calling (main) thread.
 
 #include <string>
 #include <vector>
 
-#include "mirlet/cli/output.hpp"
+#include "mirlet/cli/command_result.hpp"
 #include "mirlet/platform/platform.hpp"
 
 namespace mirlet {
 
-// Runs one command named by args[1]; the process ends inside, or (for `audio`) later on the
-// recording's stop path.
-void dispatchCommand(const std::vector<std::string>& args, Platform& platform, Output& out);
+// Whether the run records: SIGINT and SIGTERM must then be held before any thread starts, so that
+// a stop asked for during the start is kept for the recording rather than ending the process.
+bool isRecording(const std::vector<std::string>& args);
 
-// The start-up of the process: checks for a command word, prepares the platform for it, starts the
-// dispatcher on a worker thread and serves the run loop on the calling thread. Returns only if
-// the run loop does.
-int runMirlet(const std::vector<std::string>& args, Platform& platform, Output& out);
+// Runs the command and gives its line or its failure reason.
+CommandResult runCommand(const std::vector<std::string>& args, Platform& platform,
+                         const Reporter& report);
 
 }  // namespace mirlet

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <expected>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "mirlet/audio/recorder.hpp"
+#include "mirlet/cli/command_result.hpp"
 #include "mirlet/platform/platform.hpp"
 
 namespace mirlet {
@@ -23,15 +23,14 @@ class Recording {
   std::unique_ptr<AudioRecorder> recorder_;
 };
 
-// Ends the run with a failure reason; called from any thread.
-using FailRun = std::function<void(const std::string& reason)>;
-
-// `audio`, up to its line: starts recording what the machine plays into `path`. The running
-// recording, or the failure reason. Should the file fail later, `fail` is told why, at once.
+// Starts recording what the machine plays into `path`: the running recording, or the failure
+// reason. Should the file fail later, `report.fail` is told why, at once.
 std::expected<std::unique_ptr<Recording>, std::string> startRecording(Platform& platform,
                                                                      const std::string& path,
-                                                                     FailRun fail);
+                                                                     const Reporter& report);
 
-std::string recordingLine(const std::string& path);
+// `audio`: starts the recording, writes its line, waits for SIGINT or SIGTERM (held since the
+// process began), completes the file and notes "stopped". The reason when it could not start.
+CommandResult recordAudio(Platform& platform, const std::string& path, const Reporter& report);
 
 }  // namespace mirlet

@@ -22,28 +22,23 @@ void writeToStandardError(std::string_view text) {
 
 }  // namespace
 
-void ProcessOutput::emit(std::string_view line) {
+void finish(const CommandResult& result) {
+  if (!result) {
+    writeNote(result.error() + '\n');
+    endProcess(1);
+  }
+  if (!result->empty()) writeLine(*result);
+  endProcess(0);
+}
+
+void writeLine(std::string_view line) {
   std::string text(line);
   text += '\n';
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
 
-void ProcessOutput::note(std::string_view text) { writeToStandardError(text); }
-
-void ProcessOutput::end(int status) { endProcess(status); }
-
-void Output::fail(std::string_view reason) {
-  std::string text(reason);
-  text += '\n';
-  note(text);
-  exit(1);
-}
-
-void Output::exit(int status) {
-  end(status);
-  endProcess(status);
-}
+void writeNote(std::string_view text) { writeToStandardError(text); }
 
 void endProcess(int status) {
   std::fflush(stdout);

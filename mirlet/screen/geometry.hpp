@@ -6,18 +6,12 @@
 #include <optional>
 #include <span>
 
-#include "mirlet/platform/capture_service.hpp"
 #include "mirlet/platform/geometry.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet {
 
 inline constexpr std::int64_t kCaptureScale = 2;
-
-struct PixelSize {
-  std::int64_t width = 0;
-  std::int64_t height = 0;
-  bool operator==(const PixelSize&) const = default;
-};
 
 // 2 x the frame's size truncated toward zero, but at least 2 in each direction.
 PixelSize windowCaptureSize(const Rect& frame);

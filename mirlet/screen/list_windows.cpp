@@ -1,7 +1,6 @@
 #include "mirlet/screen/list_windows.hpp"
 
 #include <string>
-#include <vector>
 
 #include "mirlet/cli/json.hpp"
 
@@ -35,27 +34,20 @@ void encode(JsonWriter& json, const W& window) {
 
 }  // namespace
 
-void listWindows(Platform& platform, Output& out) {
-  auto content = await<ShareableContent>([&](Completion<ShareableContent> done) {
-    platform.captureService.getShareableContent(false, true, std::move(done));
-  });
-  if (!content) out.fail("no_shareable_content");
-
-  std::vector<W> listed;
-  for (const Window& window : content->windows) {
-    std::string title = window.title.value_or("");
-    std::string app = window.owningApplication ? window.owningApplication->applicationName : "";
-    const Rect& frame = window.frame;
-    if (width(frame) < kMinimumSide || height(frame) < kMinimumSide) continue;
-    listed.push_back(W{window.windowID, std::move(app), std::move(title), minX(frame), minY(frame),
-                       width(frame), height(frame)});
-  }
+CommandResult listWindows(ScreenCapture& screen) {
+  const auto content = screen.listContent();
+  if (!content) return refuse("no_shareable_content");
 
   JsonWriter json;
   json.beginArray();
-  for (const W& window : listed) encode(json, window);
+  for (const Window& window : content->windows) {
+    const Rect& frame = window.frame;
+    if (width(frame) < kMinimumSide || height(frame) < kMinimumSide) continue;
+    encode(json, W{window.windowID, window.app, window.title, minX(frame), minY(frame),
+                   width(frame), height(frame)});
+  }
   json.endArray();
-  out.emit(json.text());
+  return json.text();
 }
 
 }  // namespace mirlet

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "mirlet/cli/output.hpp"
-#include "mirlet/platform/platform.hpp"
+#include "mirlet/cli/command_result.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet {
 
-// `windows`: writes the JSON array of capturable windows of at least 80 x 80 points, or fails
-// with "no_shareable_content". Returns only after its line is written.
-void listWindows(Platform& platform, Output& out);
+// `windows`: the JSON array of capturable windows of at least 80 x 80 points, or
+// "no_shareable_content".
+CommandResult listWindows(ScreenCapture& screen);
 
 }  // namespace mirlet

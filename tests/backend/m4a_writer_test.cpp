@@ -23,7 +23,7 @@ struct FileRig {
     auto made = recording->makeAudioFile(path, AudioOutputSettings{}, [this](const std::string& r) {
       failure.set_value(r);
     });
-    if (!made) throw std::runtime_error(made.error().description);
+    if (!made) throw std::runtime_error(made.error());
     file = std::move(*made);
   }
 

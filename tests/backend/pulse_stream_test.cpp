@@ -54,7 +54,7 @@ TEST(BackendPulseStream, DeliversWhatPlaysInOrderOnItsQueueWithContiguousTimes) 
   auto capture = makeCapture();
   const auto started = std::chrono::steady_clock::now();
   const auto start = capture->start(collector, "omr.audio");
-  ASSERT_TRUE(start.has_value()) << start.error().description;
+  ASSERT_TRUE(start.has_value()) << start.error();
   ASSERT_TRUE(eventually([&] { return collector.frames() > 0; }, std::chrono::seconds(2)));
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500))
       << "the first audio came late";
@@ -83,7 +83,7 @@ TEST(BackendPulseStream, StartFailsWithTheServersOwnMessage) {
   const auto start = capture->start(collector, "omr.audio");
   ::setenv("PULSE_SERVER", saved.c_str(), 1);
   ASSERT_FALSE(start.has_value());
-  EXPECT_EQ(start.error().description, "Connection refused");
+  EXPECT_EQ(start.error(), "Connection refused");
   capture->stop();
   EXPECT_EQ(collector.frames(), 0u);
 }

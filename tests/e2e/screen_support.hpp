@@ -44,27 +44,22 @@ inline std::optional<DecodedPng> decodePng(const std::string& path) {
   return png;
 }
 
-// The id of the window named `title` once it is mapped, for programs on `display`.
-inline std::string waitForWindow(const std::string& title, const EnvChanges& env = {}) {
-  const RunResult found =
-      run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^" + title + "$"}, env, 10s);
-  const auto end = found.out.find('\n');
-  if (found.status != 0 || end == std::string::npos)
-    throw std::runtime_error("no window named " + title + ": " + found.err);
-  return found.out.substr(0, end);
-}
-
 // An X client whose window is on screen; killed with the holder.
 struct XClient {
   Process process;
   std::string id;
 };
 
+// Starts `argv` and waits for its window named `title` (a pattern) to be mapped.
 inline XClient startClient(std::vector<std::string> argv, const std::string& title,
                            const EnvChanges& env = {}) {
   Process process = Process::start(argv, env);
-  std::string id = waitForWindow(title, env);
-  return {std::move(process), std::move(id)};
+  const RunResult found =
+      run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^" + title + "$"}, env, 10s);
+  const auto end = found.out.find('\n');
+  if (found.status != 0 || end == std::string::npos)
+    throw std::runtime_error("no window named " + title + ": " + found.err);
+  return {std::move(process), found.out.substr(0, end)};
 }
 
 // An Xvfb of a test's own, for a setup the shared one must not be put into.

@@ -37,13 +37,13 @@ class FakeAudioRecording final : public AudioRecording {
     log->calls.push_back("capture " + std::to_string(rate) + " " + std::to_string(channels));
     return std::make_unique<Capture>(log);
   }
-  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
+  Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
                                                    const AudioOutputSettings& settings,
                                                    WriteFailureHandler failed) override {
     log->calls.push_back("file " + path + " " + std::to_string(settings.sampleRate) + " " +
                          std::to_string(settings.numberOfChannels) + " " +
                          std::to_string(settings.encoderBitRate));
-    if (log->fileRefusal) return failure(*log->fileRefusal);
+    if (log->fileRefusal) return std::unexpected(*log->fileRefusal);
     log->failed = std::move(failed);
     return std::make_unique<File>(log);
   }
@@ -51,9 +51,9 @@ class FakeAudioRecording final : public AudioRecording {
  private:
   struct Capture final : AudioCapture {
     explicit Capture(std::shared_ptr<MediaLog> log) : log(std::move(log)) {}
-    Result<void> start(SampleHandler& handler, const std::string& label) override {
+    Answer<void> start(SampleHandler& handler, const std::string& label) override {
       log->calls.push_back("start " + label);
-      if (log->startRefusal) return failure(*log->startRefusal);
+      if (log->startRefusal) return std::unexpected(*log->startRefusal);
       log->handler = &handler;
       return {};
     }

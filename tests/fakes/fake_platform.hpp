@@ -2,9 +2,6 @@
 // A Platform of fakes. Every piece starts as a refusing default; a test points the piece it cares
 // about at a fake of its own.
 
-#include <deque>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,12 +15,8 @@ class FakeScreenAccess final : public ScreenAccess {
  public:
   bool allowed = false;
   bool grantOnRequest = false;
-  int preflights = 0;
   int requests = 0;
-  bool preflight() override {
-    ++preflights;
-    return allowed;
-  }
+  bool preflight() override { return allowed; }
   bool request() override {
     ++requests;
     if (grantOnRequest) allowed = true;
@@ -31,65 +24,19 @@ class FakeScreenAccess final : public ScreenAccess {
   }
 };
 
-class FakeApplication final : public Application {
+class RefusingAudioDevices final : public AudioDevices {
  public:
-  int accessoryCalls = 0;
-  void setAccessoryActivationPolicy() override { ++accessoryCalls; }
-};
-
-// Keeps posted tasks and watchers for the test to run by hand.
-class FakeRunLoop final : public RunLoop {
- public:
-  std::vector<int> held;
-  std::deque<std::function<void()>> posted;
-  std::vector<std::pair<int, std::function<void()>>> watchers;
-  int runs = 0;
-  void holdSignals(std::initializer_list<int> signals) override {
-    held.insert(held.end(), signals.begin(), signals.end());
-  }
-  void run() override { ++runs; }
-  void post(std::function<void()> task) override { posted.push_back(std::move(task)); }
-  void watchSignal(int signal, std::function<void()> handler) override {
-    watchers.emplace_back(signal, std::move(handler));
-  }
-  // Delivers `signal` to every watcher of it; false when none watches it.
-  bool deliver(int signal) {
-    bool any = false;
-    for (auto& [watched, handler] : watchers) {
-      if (watched == signal) {
-        handler();
-        any = true;
-      }
-    }
-    return any;
-  }
-};
-
-// Runs work at once on the calling thread.
-class InlineExecutor final : public TaskExecutor {
- public:
-  int tasks = 0;
-  void async(std::function<void()> work) override {
-    ++tasks;
-    work();
-  }
+  std::optional<bool> inputInUse() override { return std::nullopt; }
+  std::optional<OutputDevice> defaultOutput() override { return std::nullopt; }
 };
 
 class RefusingAudioRecording final : public AudioRecording {
  public:
   std::unique_ptr<AudioCapture> makeSystemAudioCapture(int, int) override { return nullptr; }
-  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string&, const AudioOutputSettings&,
+  Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string&, const AudioOutputSettings&,
                                                    WriteFailureHandler) override {
-    return failure("no audio files");
+    return std::unexpected("no audio files");
   }
-};
-
-// A stop signal that has always come already.
-class PendingStopSignals final : public StopSignals {
- public:
-  int holds = 0, waits = 0;
-  void hold() override { ++holds; }
-  void wait() override { ++waits; }
 };
 
 // Records what was asked of the file system, like a disk that only answers.
@@ -105,41 +52,30 @@ class RecordingFileManager final : public FileManager {
   void removeItem(const std::string& path) override { removed.push_back(path); }
 };
 
-class RefusingAudioDevices final : public AudioDevices {
+// A stop signal that has always come already.
+class PendingStopSignals final : public StopSignals {
  public:
-  std::optional<bool> inputInUse() override { return std::nullopt; }
-  std::optional<OutputDevice> defaultOutput() override { return std::nullopt; }
+  int holds = 0, waits = 0;
+  void hold() override { ++holds; }
+  void wait() override { ++waits; }
 };
 
 struct FakePlatform {
   FakeScreenAccess defaultScreenAccess;
-  FakeApplication defaultApplication;
-  FakeRunLoop defaultRunLoop;
-  InlineExecutor defaultExecutor;
-  ScriptedCaptureService defaultCaptureService;  // refuses the content query
-  ScriptedImageOutput defaultImageOutput;        // refuses every write
+  FakeScreen defaultScreen;  // lists nothing
+  RefusingAudioDevices defaultAudioDevices;
   RefusingAudioRecording defaultAudioRecording;
   RecordingFileManager defaultFileManager;
-  RefusingAudioDevices defaultAudioDevices;
   PendingStopSignals defaultStopSignals;
 
   ScreenAccess* screenAccess = &defaultScreenAccess;
-  Application* application = &defaultApplication;
-  RunLoop* runLoop = &defaultRunLoop;
-  TaskExecutor* executor = &defaultExecutor;
-  CaptureService* captureService = &defaultCaptureService;
-  ImageOutput* imageOutput = &defaultImageOutput;
-  AudioRecording* audioRecording = &defaultAudioRecording;
-  FileManager* fileManager = &defaultFileManager;
+  ScreenCapture* screen = &defaultScreen;
   AudioDevices* audioDevices = &defaultAudioDevices;
-  StopSignals* stopSignals = &defaultStopSignals;
-
-  FakePlatform() { defaultCaptureService.content = failure("no capture service"); }
+  AudioRecording* audioRecording = &defaultAudioRecording;
 
   Platform platform() {
-    return Platform{*screenAccess,   *application, *runLoop,        *executor,
-                    *captureService, *imageOutput, *audioRecording, *fileManager,
-                    *audioDevices,   *stopSignals};
+    return Platform{*screenAccess,   *screen,           *audioDevices,
+                    *audioRecording, defaultFileManager, defaultStopSignals};
   }
 };
 

@@ -1,23 +1,20 @@
 #include "support/harness.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/mman.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -28,10 +25,8 @@ namespace mirlet::testing {
 namespace {
 
 std::string firstLineOf(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  return line;
+  const std::string text = readFile(path);
+  return text.substr(0, text.find('\n'));
 }
 
 struct TestServers {
@@ -60,28 +55,14 @@ const TestServers& servers() {
   return instance;
 }
 
-std::vector<std::string> environmentWith(const EnvChanges& changes) {
-  std::map<std::string, std::string> variables;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const auto equals = text.find('=');
-    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
-  }
-  for (const auto& [name, value] : changes) {
-    if (value) variables[name] = *value;
-    else variables.erase(name);
-  }
-  std::vector<std::string> result;
-  for (const auto& [name, value] : variables) result.push_back(name + "=" + value);
-  return result;
+// The program's output goes to files of its own, read when asked for: no reader threads.
+int outputFile(const char* name) {
+  const int fd = ::memfd_create(name, MFD_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("memfd_create failed");
+  return fd;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (auto& s : strings) result.push_back(s.data());
-  result.push_back(nullptr);
-  return result;
-}
+std::string contents(int fd) { return readFile("/proc/self/fd/" + std::to_string(fd)); }
 
 }  // namespace
 
@@ -89,69 +70,43 @@ struct Process::State {
   pid_t pid = -1;
   bool reaped = false;
   int waitStatus = 0;
-  mutable std::mutex mutex;
-  std::condition_variable changed;
-  std::string out;
-  std::string err;
-  int openPipes = 2;
-  std::thread outReader;
-  std::thread errReader;
+  int out = -1;
+  int err = -1;
 
-  void readInto(int fd, std::string State::*target) {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      std::lock_guard lock(mutex);
-      (this->*target).append(buffer, static_cast<std::size_t>(n));
-      changed.notify_all();
+  bool reap(bool block) {
+    while (!reaped) {
+      const pid_t result = ::waitpid(pid, &waitStatus, block ? 0 : WNOHANG);
+      if (result == pid) reaped = true;
+      if (result == pid || (result < 0 && errno != EINTR) || result == 0) break;
     }
-    ::close(fd);
-    std::lock_guard lock(mutex);
-    --openPipes;
-    changed.notify_all();
+    return reaped;
   }
-
-  void reap(bool block) {
-    if (reaped) return;
-    int status = 0;
-    pid_t result;
-    do {
-      result = ::waitpid(pid, &status, block ? 0 : WNOHANG);
-    } while (result < 0 && errno == EINTR);
-    if (result == pid) {
-      reaped = true;
-      waitStatus = status;
+  ~State() {
+    if (pid > 0 && !reaped) {
+      ::kill(pid, SIGKILL);
+      reap(true);
     }
+    if (out >= 0) ::close(out);
+    if (err >= 0) ::close(err);
   }
 };
 
 Process::Process(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Process::Process(Process&&) noexcept = default;
 Process& Process::operator=(Process&&) noexcept = default;
-
-Process::~Process() {
-  if (!state_) return;
-  if (!state_->reaped) {
-    ::kill(state_->pid, SIGKILL);
-    state_->reap(true);
-  }
-  if (state_->outReader.joinable()) state_->outReader.join();
-  if (state_->errReader.joinable()) state_->errReader.join();
-}
+Process::~Process() = default;
 
 Process Process::start(const std::vector<std::string>& argv, const EnvChanges& env,
                        const std::string& workdir) {
   servers();
-  int outPipe[2], errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
+  auto state = std::make_unique<State>();
+  state->out = outputFile("stdout");
+  state->err = outputFile("stderr");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, state->out, 1);
+  posix_spawn_file_actions_adddup2(&actions, state->err, 2);
   if (!workdir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workdir.c_str());
   // The child starts with no signal held or ignored, whatever this test process does.
   posix_spawnattr_t attributes;
@@ -163,25 +118,22 @@ Process Process::start(const std::vector<std::string>& argv, const EnvChanges& e
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  std::vector<std::string> args = argv;
-  std::vector<std::string> envStrings = environmentWith(env);
-  auto argPointers = pointers(args);
-  auto envPointers = pointers(envStrings);
-  auto state = std::make_unique<State>();
+  // Environment changes go on the command line, through env(1).
+  std::vector<std::string> args;
+  if (!env.empty()) args.push_back("env");
+  for (const auto& [name, value] : env)
+    if (!value) args.insert(args.end(), {"-u", name});
+  for (const auto& [name, value] : env)
+    if (value) args.push_back(name + "=" + *value);
+  args.insert(args.end(), argv.begin(), argv.end());
+  std::vector<char*> pointers;
+  for (auto& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
   const int error = ::posix_spawnp(&state->pid, args.at(0).c_str(), &actions, &attributes,
-                                   argPointers.data(), envPointers.data());
+                                   pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  if (error != 0) {
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(error));
-  }
-  State* raw = state.get();
-  state->outReader = std::thread([raw, fd = outPipe[0]] { raw->readInto(fd, &State::out); });
-  state->errReader = std::thread([raw, fd = errPipe[0]] { raw->readInto(fd, &State::err); });
+  if (error != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(error));
   return Process(std::move(state));
 }
 
@@ -192,43 +144,32 @@ void Process::signal(int signal) const {
 }
 
 std::optional<std::string> Process::waitForLine(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(state_->mutex);
-  const bool found = state_->changed.wait_for(lock, timeout, [&] {
-    return state_->out.find('\n') != std::string::npos || state_->openPipes == 0;
-  });
-  const auto end = state_->out.find('\n');
-  if (!found || end == std::string::npos) return std::nullopt;
-  return state_->out.substr(0, end);
+  std::string out;
+  eventually([&] {
+    out = contents(state_->out);
+    return out.find('\n') != std::string::npos || state_->reap(false);
+  }, timeout);
+  out = contents(state_->out);
+  const auto end = out.find('\n');
+  if (end == std::string::npos) return std::nullopt;
+  return out.substr(0, end);
 }
 
 RunResult Process::wait(std::chrono::milliseconds timeout) {
   RunResult result;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!state_->reaped) {
-    state_->reap(false);
-    if (state_->reaped) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      result.timedOut = true;
-      ::kill(state_->pid, SIGKILL);
-      state_->reap(true);
-      break;
-    }
-    std::this_thread::sleep_for(5ms);
+  if (!eventually([&] { return state_->reap(false); }, timeout)) {
+    result.timedOut = true;
+    ::kill(state_->pid, SIGKILL);
+    state_->reap(true);
   }
-  if (state_->outReader.joinable()) state_->outReader.join();
-  if (state_->errReader.joinable()) state_->errReader.join();
-  std::lock_guard lock(state_->mutex);
-  result.out = state_->out;
-  result.err = state_->err;
+  result.out = contents(state_->out);
+  result.err = contents(state_->err);
   if (WIFEXITED(state_->waitStatus)) result.status = WEXITSTATUS(state_->waitStatus);
   if (WIFSIGNALED(state_->waitStatus)) result.signal = WTERMSIG(state_->waitStatus);
   return result;
 }
 
-std::string Process::errorSoFar() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->err;
-}
+std::string Process::errorSoFar() const { return contents(state_->err); }
 
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env,
               std::chrono::milliseconds timeout, const std::string& workdir) {
@@ -276,7 +217,7 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
   for (;;) {
     if (condition()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return condition();
-    std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(5ms);
   }
 }
 

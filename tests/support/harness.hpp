@@ -27,8 +27,8 @@ struct RunResult {
   bool timedOut = false;
 };
 
-// A program running in the background, its standard output and error collected as they come.
-// Killed (SIGKILL) and reaped when dropped.
+// A program running in the background, its standard output and error going to files of their
+// own. Killed (SIGKILL) and reaped when dropped.
 class Process {
  public:
   static Process start(const std::vector<std::string>& argv, const EnvChanges& env = {},
@@ -82,7 +82,7 @@ class TempDir {
   std::string path_;
 };
 
-// Checks `condition` every 20 ms until it holds or `timeout` passes; its last answer.
+// Checks `condition` every 5 ms until it holds or `timeout` passes; its last answer.
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
 
 // A unix socket that takes connections into its backlog and never says a word: a server that

@@ -1,152 +1,83 @@
 // The dispatcher with fake platform pieces: which word reaches which operation, the argument
-// checks and their order, and how each run ends.
+// checks with their texts, and the window id as typed.
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 #include "fakes/fake_platform.hpp"
-#include "fakes/recording_output.hpp"
 #include "mirlet/mirlet.hpp"
 
 namespace mirlet::testing {
 namespace {
 
-struct DispatchRun {
-  RecordingOutput out;
-  int status = -1;
-};
-
-struct Dispatch : ::testing::Test {
-  FakePlatform fakes;
-  ScriptedCaptureService& capture = fakes.defaultCaptureService;  // refuses, and keeps count
-
-  std::unique_ptr<DispatchRun> dispatch(std::vector<std::string> args) {
-    args.insert(args.begin(), "/usr/bin/mirlet");
-    auto run = std::make_unique<DispatchRun>();
-    Platform platform = fakes.platform();
-    run->status = endStatus([&] { dispatchCommand(args, platform, run->out); });
-    return run;
-  }
-};
-
-// The permission words answer whatever the answer; the device words too, with nothing there.
-TEST_F(Dispatch, AnsweringWordsEndWithStatusZero) {
-  struct Case {
-    std::string word;
-    bool allowed;
-    bool grant;
-    std::string line;
-    int preflights;
-    int requests;
-  };
-  const Case cases[] = {
-      {"check", true, false, "{\"screen\":true}\n", 1, 0},
-      {"check", false, true, "{\"screen\":false}\n", 1, 0},  // check never asks
-      {"request", true, false, "{\"screen\":true}\n", 1, 0},
-      {"request", false, true, "{\"screen\":true}\n", 1, 1},
-      {"request", false, false, "{\"screen\":false}\n", 1, 1},
-      {"micbusy", false, false, "{\"busy\":false}\n", 0, 0},
-      {"audioout", false, false, "{\"ok\":false}\n", 0, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.word + (c.allowed ? " allowed" : " denied"));
-    fakes.defaultScreenAccess = FakeScreenAccess{};
-    fakes.defaultScreenAccess.allowed = c.allowed;
-    fakes.defaultScreenAccess.grantOnRequest = c.grant;
-    const auto run = dispatch({c.word, "extra", "words"});
-    EXPECT_EQ(run->status, 0);
-    EXPECT_EQ(run->out.standardOutput(), c.line);
-    EXPECT_EQ(run->out.standardError(), "");
-    EXPECT_EQ(fakes.defaultScreenAccess.preflights, c.preflights);
-    EXPECT_EQ(fakes.defaultScreenAccess.requests, c.requests);
-  }
-}
-
-TEST_F(Dispatch, WordsAndArgumentChecksFailInOrderWithTheirTexts) {
-  const std::string shotUsage = "usage: mirlet shot <windowID> <out.png>\n";
+TEST(Dispatch, EachWordGivesItsLineOrReason) {
+  const std::string shotUsage = "usage: mirlet shot <windowID> <out.png>";
   struct Case {
     std::vector<std::string> args;
-    std::string reason;
-    int contentQueries;  // whether the command's operation was reached
+    CommandResult result;
+    bool allowed = false;  // screen access before the run
+    bool grant = false;    // given when asked for
   };
   const Case cases[] = {
-      {{"Check"}, "unknown command Check\n", 0},
-      {{"check "}, "unknown command check \n", 0},
-      {{""}, "unknown command \n", 0},
-      {{"audioOut"}, "unknown command audioOut\n", 0},
-      {{"audio-out"}, "unknown command audio-out\n", 0},
-      {{"Shot", "1", "x.png"}, "unknown command Shot\n", 0},
-      {{"caf\xC3\xA9"}, "unknown command caf\xC3\xA9\n", 0},
-      {{"shot"}, shotUsage, 0},
-      {{"shot", "1"}, shotUsage, 0},
-      {{"shot", "", "x.png"}, shotUsage, 0},
-      {{"shot", "-1", "x.png"}, shotUsage, 0},
-      {{"shot", " 1", "x.png"}, shotUsage, 0},
-      {{"shot", "4294967296", "x.png"}, shotUsage, 0},
-      {{"audio"}, "usage: mirlet audio <out.m4a>\n", 0},
-      {{"windows", "extra"}, "no_shareable_content\n", 1},
-      {{"shot", "+7", "x.png", "extra"}, "no_shareable_content\n", 1},
-      {{"shot", "-000", ""}, "no_shareable_content\n", 1},
+      {{}, refuse("usage: mirlet windows|shot|audio|audioout ...")},
+      {{"check", "extra"}, "{\"screen\":true}", true},
+      {{"check"}, "{\"screen\":false}", false, true},  // check never asks
+      {{"request"}, "{\"screen\":true}", false, true},
+      {{"request"}, "{\"screen\":false}"},
+      {{"micbusy"}, "{\"busy\":false}"},
+      {{"windows", "extra"}, "[]"},
+      {{"Check"}, refuse("unknown command Check")},
+      {{"check "}, refuse("unknown command check ")},
+      {{""}, refuse("unknown command ")},
+      {{"audioOut"}, refuse("unknown command audioOut")},
+      {{"audio"}, refuse("usage: mirlet audio <out.m4a>")},
+      {{"audio", "a.m4a"}, refuse("no_display")},
+      {{"audioout"}, "{\"ok\":false}"},
+      {{"shot", "1"}, refuse(shotUsage)},
+      {{"shot", "", "x.png"}, refuse(shotUsage)},
+      {{"shot", "7", "x.png", "extra"}, refuse("window_not_found")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    capture.queries.clear();
-    const auto run = dispatch(c.args);
-    EXPECT_EQ(run->status, 1);
-    EXPECT_EQ(run->out.standardOutput(), "");
-    EXPECT_EQ(run->out.standardError(), c.reason);
-    EXPECT_EQ(static_cast<int>(capture.queries.size()), c.contentQueries);
-  }
-}
-
-// Runs the process start-up with fakes: the run loop returns at once, the executor runs the
-// dispatcher inline.
-struct StartUp : ::testing::Test {
-  FakePlatform fakes;
-  RecordingOutput out;
-  int start(std::vector<std::string> args) {
+    FakePlatform fakes;
+    fakes.defaultScreenAccess.allowed = c.allowed;
+    fakes.defaultScreenAccess.grantOnRequest = c.grant;
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "/usr/bin/mirlet");
     Platform platform = fakes.platform();
-    return endStatus([&] { runMirlet(args, platform, out); });
-  }
-};
-
-TEST_F(StartUp, NoCommandWordFailsBeforeAnyTaskExists) {
-  EXPECT_EQ(start({"/usr/bin/mirlet"}), 1);
-  EXPECT_EQ(out.standardError(), "usage: mirlet windows|shot|audio|audioout ...\n");
-  EXPECT_EQ(out.standardOutput(), "");
-  EXPECT_EQ(fakes.defaultExecutor.tasks, 0);
-  EXPECT_EQ(fakes.defaultRunLoop.runs, 0);
-}
-
-TEST_F(StartUp, OnlyShotBecomesAnAccessoryEvenWhenItsArgumentsAreBad) {
-  struct Case {
-    std::vector<std::string> args;
-    int accessoryCalls;
-  };
-  const Case cases[] = {
-      {{"mirlet", "shot"}, 1},
-      {{"mirlet", "shot", "x", "y"}, 1},
-      {{"mirlet", "check"}, 0},
-      {{"mirlet", "shots"}, 0},
-      {{"mirlet", "windows"}, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args[1]);
-    fakes.defaultApplication.accessoryCalls = 0;
-    start(c.args);
-    EXPECT_EQ(fakes.defaultApplication.accessoryCalls, c.accessoryCalls);
+    EXPECT_EQ(runCommand(args, platform, Reporter{[](std::string_view) {}, {}, {}}), c.result);
   }
 }
 
-TEST_F(StartUp, OnlyAudioHoldsTheStopSignalsAndBeforeTheDispatcherStarts) {
-  EXPECT_EQ(start({"mirlet", "check"}), 0);
-  EXPECT_EQ(fakes.defaultStopSignals.holds, 0);
-  EXPECT_EQ(fakes.defaultExecutor.tasks, 1);
+// Signed decimal text within 32 bits and nothing else; the parsed id is the one captured.
+TEST(Dispatch, WindowIdsAsTyped) {
+  const std::pair<std::string, std::optional<std::uint32_t>> cases[] = {
+      {"0", 0u}, {"+42", 42u}, {"0042", 42u}, {"-000", 0u}, {"4294967295", 4294967295u},
+      {"0000000000004294967295", 4294967295u}, {"4294967296", {}}, {"-1", {}}, {"+", {}},
+      {"18446744073709551616", {}},  // would wrap a 64-bit accumulator to 0
+      {"0x2A", {}}, {" 42", {}}, {"42\n", {}}, {"--0", {}}, {"4.0", {}},
+      {"\xEF\xBC\x94\xEF\xBC\x92", {}},  // full-width digits
+      {std::string("4\0" "2", 3), {}}};
+  for (const auto& [text, id] : cases) {
+    SCOPED_TRACE(text);
+    FakePlatform fakes;
+    fakes.defaultScreen.content = Content{{{id.value_or(1), "", "", {0, 0, 100, 100}}}, {}};
+    Platform platform = fakes.platform();
+    const auto result =
+        runCommand({"mirlet", "shot", text, "x.png"}, platform, Reporter{[](auto) {}, {}, {}});
+    if (!id) {
+      EXPECT_EQ(result, refuse("usage: mirlet shot <windowID> <out.png>"));
+      continue;
+    }
+    ASSERT_FALSE(fakes.defaultScreen.log.empty());
+    EXPECT_EQ(fakes.defaultScreen.log[0], "window " + std::to_string(*id) + " 200x200");
+  }
+}
 
-  // The dispatcher runs inline here, so the signals must already be held when it fails.
-  EXPECT_EQ(start({"mirlet", "audio"}), 1);
-  EXPECT_EQ(fakes.defaultStopSignals.holds, 1);
+TEST(Dispatch, OnlyARecordingHoldsTheStopSignals) {
+  for (const auto& [args, recording] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"m", "audio", "a.m4a"}, true}, {{"m", "audio"}, false}, {{"m", "audioout"}, false},
+           {{"m"}, false}})
+    EXPECT_EQ(isRecording(args), recording) << ::testing::PrintToString(args);
 }
 
 }  // namespace

@@ -21,12 +21,13 @@ struct Rig {
   Rig() {
     Display display;
     display.displayID = 7;
-    fakes.defaultCaptureService.content = ShareableContent{{}, {display}};
+    fakes.defaultScreen.content = Content{{}, {display}};
     fakes.audioRecording = &audio;
   }
   std::expected<std::unique_ptr<Recording>, std::string> start(const std::string& path) {
     Platform platform = fakes.platform();
-    return startRecording(platform, path, [this](const std::string& r) { failures.push_back(r); });
+    return startRecording(platform, path,
+                          Reporter{{}, {}, [this](const std::string& r) { failures.push_back(r); }});
   }
 };
 
@@ -59,9 +60,9 @@ TEST(RecordAudio, StartFailuresGiveTheirReasonAndRemoveOnlyWhatTheyShould) {
     std::vector<std::string> removed;
   };
   const std::vector<Case> cases = {
-      {"no display", [](Rig& r) { r.fakes.defaultCaptureService.content = ShareableContent{}; },
+      {"no display", [](Rig& r) { r.fakes.defaultScreen.content = Content{}; },
        "a.m4a", "no_display", {}},
-      {"no content", [](Rig& r) { r.fakes.defaultCaptureService.content = failure("no X"); },
+      {"no content", [](Rig& r) { r.fakes.defaultScreen.content = std::unexpected("no X"); },
        "a.m4a", "no_display", {}},
       {"an empty path", [](Rig&) {}, "", "start_capture_failed: the output path is empty", {}},
       {"a folder", [](Rig& r) { r.fakes.defaultFileManager.directories = {"music"}; }, "music",

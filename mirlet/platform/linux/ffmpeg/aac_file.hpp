@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mirlet/platform/async.hpp"
+#include "mirlet/platform/result.hpp"
 #include "mirlet/platform/linux/ffmpeg/handles.hpp"
 
 namespace mirlet::ffmpeg {

@@ -20,13 +20,13 @@ class ModuleCapture final : public AudioCapture {
     if (capture_ != nullptr) module_.destroy(capture_);
   }
 
-  Result<void> start(SampleHandler& handler, const std::string& queueLabel) override {
-    if (capture_ == nullptr) return failure("cannot make a capture: out of memory");
+  Answer<void> start(SampleHandler& handler, const std::string& queueLabel) override {
+    if (capture_ == nullptr) return std::unexpected("cannot make a capture: out of memory");
     handler_ = &handler;
     std::array<char, kReasonSize> reason{};
     if (module_.start(capture_, queueLabel.c_str(), &ModuleCapture::deliver, this, reason.data(),
                       reason.size()) != 0)
-      return failure(reason.data());
+      return std::unexpected(reason.data());
     return {};
   }
 
@@ -63,14 +63,14 @@ class ModuleAudioFile final : public AudioFile {
     if (file_ != nullptr) module_.destroy(file_);
   }
 
-  Result<void> create(const std::string& path, const AudioOutputSettings& settings) {
+  Answer<void> create(const std::string& path, const AudioOutputSettings& settings) {
     if (settings.formatID != fourCharCode("aac "))
-      return failure("unsupported audio format " + std::to_string(settings.formatID));
+      return std::unexpected("unsupported audio format " + std::to_string(settings.formatID));
     std::array<char, kReasonSize> reason{};
     file_ = module_.create(path.c_str(), settings.sampleRate, settings.numberOfChannels,
                            settings.encoderBitRate, &ModuleAudioFile::onFailure, this,
                            reason.data(), reason.size());
-    if (file_ == nullptr) return failure(reason.data());
+    if (file_ == nullptr) return std::unexpected(reason.data());
     return {};
   }
 
@@ -110,15 +110,15 @@ class ModuleAudioRecording final : public AudioRecording {
 
   std::unique_ptr<AudioCapture> makeSystemAudioCapture(int sampleRate, int channels) override {
     const auto module = captureModule();
-    if (!module) return std::make_unique<MissingCapture>(module.error());
+    if (!module) return std::make_unique<MissingCapture>(module.error().description);
     return std::make_unique<ModuleCapture>(**module, sampleRate, channels);
   }
 
-  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
+  Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
                                                    const AudioOutputSettings& settings,
                                                    WriteFailureHandler failed) override {
     const auto module = fileModule();
-    if (!module) return std::unexpected(module.error());
+    if (!module) return std::unexpected(module.error().description);
     auto file = std::make_unique<ModuleAudioFile>(**module, std::move(failed));
     if (auto made = file->create(path, settings); !made) return std::unexpected(made.error());
     return file;
@@ -128,14 +128,14 @@ class ModuleAudioRecording final : public AudioRecording {
   // Stands in for a capture whose module could not be loaded.
   class MissingCapture final : public AudioCapture {
    public:
-    explicit MissingCapture(Error error) : error_(std::move(error)) {}
-    Result<void> start(SampleHandler&, const std::string&) override {
+    explicit MissingCapture(std::string error) : error_(std::move(error)) {}
+    Answer<void> start(SampleHandler&, const std::string&) override {
       return std::unexpected(error_);
     }
     void stop() override {}
 
    private:
-    Error error_;
+    std::string error_;
   };
 
   Result<const PulseCaptureModule*> captureModule() const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "mirlet/platform/linux/loadable/module_loader.hpp"
@@ -11,27 +12,79 @@
 namespace mirlet::loadable {
 namespace {
 
+constexpr const char* kOutOfMemory = "out of memory";
+
+const Result<const MirletXcbModule*>& xcbModule() {
+  return loadedModule<XcbModule, XcbModule::Entry>();
+}
+const Result<const MirletX11Module*>& x11Module() {
+  return loadedModule<X11Module, X11Module::Entry>();
+}
+
 class LoadedScreenAccess final : public ScreenAccess {
  public:
   bool preflight() override {
-    const auto& module = loadedModule<XcbModule>();
-    return module && (*module)->displayIsReachable();
+    const auto& module = xcbModule();
+    return module && (*module)->displayIsReachable() != 0;
   }
   bool request() override { return preflight(); }
 };
 
-class LoadedImageOutput final : public ImageOutput {
- public:
-  bool writePNG(const Image& image, const std::string& to) override {
-    std::call_once(made_, [this] {
-      if (const auto& module = loadedModule<X11Module>()) output_ = (*module)->makeImageOutput();
-    });
-    return output_ && output_->writePNG(image, to);
-  }
+Rect rect(const MirletRect& r) { return {r.x, r.y, r.width, r.height}; }
 
- private:
-  std::once_flag made_;
-  std::unique_ptr<ImageOutput> output_;
+// Copies a listing out of the module, which then frees its own.
+Answer<Content> listContentOf(const MirletXcbModule& module) {
+  const std::unique_ptr<MirletContent, void (*)(MirletContent*)> listed(module.listContent(),
+                                                                          module.freeContent);
+  if (!listed) return std::unexpected(kOutOfMemory);
+  if (listed->error != nullptr) return std::unexpected(listed->error);
+  Content content;
+  for (const MirletWindow& w : std::span(listed->windows, listed->windowCount))
+    content.windows.push_back({w.id, std::string(w.title, w.titleLength),
+                               std::string(w.app, w.appLength), rect(w.frame)});
+  for (const MirletDisplay& d : std::span(listed->displays, listed->displayCount))
+    content.displays.push_back({d.id, rect(d.frame), d.width, d.height});
+  return content;
+}
+
+// A picture made by the module, kept without a copy until the last Image sharing it goes; the
+// module frees it.
+Answer<Image> adopt(const MirletX11Module& module, MirletPicture* picture) {
+  if (picture == nullptr) return std::unexpected(kOutOfMemory);
+  std::shared_ptr<MirletPicture> owner(picture, module.freePicture);
+  if (picture->error != nullptr) return std::unexpected(picture->error);
+  Image image;
+  image.width = picture->width;
+  image.height = picture->height;
+  image.bytesPerRow = picture->bytesPerRow;
+  image.pixels = picture->pixels;
+  image.storage = std::move(owner);
+  return image;
+}
+
+class LoadedScreenCapture final : public ScreenCapture {
+ public:
+  Answer<Content> listContent() override {
+    const auto& module = xcbModule();
+    if (!module) return std::unexpected(module.error().description);
+    return listContentOf(**module);
+  }
+  Answer<Image> captureWindow(std::uint32_t windowID, PixelSize size) override {
+    const auto& module = x11Module();
+    if (!module) return std::unexpected(module.error().description);
+    return adopt(**module, (*module)->captureWindow(windowID, size.width, size.height));
+  }
+  Answer<Image> captureDisplay(const Rect& frame, PixelSize size) override {
+    const auto& module = x11Module();
+    if (!module) return std::unexpected(module.error().description);
+    const MirletRect area{frame.x, frame.y, frame.width, frame.height};
+    return adopt(**module, (*module)->captureDisplay(area, size.width, size.height));
+  }
+  bool writePNG(const Image& image, const std::string& path) override {
+    const auto& module = x11Module();
+    return module && (*module)->writePNG(image.pixels, image.width, image.height,
+                                         image.bytesPerRow, path.c_str()) != 0;
+  }
 };
 
 // The device questions through the pulse module's plain entry points: values cross the
@@ -62,35 +115,14 @@ class LoadedAudioDevices final : public AudioDevices {
   }
 };
 
-class LoadedCaptureService final : public CaptureService {
- public:
-  void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
-                           Completion<ShareableContent> completion) override {
-    const auto& module = loadedModule<XcbModule>();
-    if (!module) return completion(std::unexpected(module.error()));
-    (*module)->getShareableContent(excludingDesktopWindows, onScreenWindowsOnly,
-                                   std::move(completion));
-  }
-  void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,
-                    Completion<Image> completion) override {
-    const auto& module = loadedModule<X11Module>();
-    if (!module) return completion(std::unexpected(module.error()));
-    (*module)->captureImage(filter, configuration, std::move(completion));
-  }
-};
-
 }  // namespace
 
 std::unique_ptr<ScreenAccess> makeLoadedScreenAccess() {
   return std::make_unique<LoadedScreenAccess>();
 }
 
-std::unique_ptr<CaptureService> makeLoadedCaptureService() {
-  return std::make_unique<LoadedCaptureService>();
-}
-
-std::unique_ptr<ImageOutput> makeLoadedImageOutput() {
-  return std::make_unique<LoadedImageOutput>();
+std::unique_ptr<ScreenCapture> makeLoadedScreenCapture() {
+  return std::make_unique<LoadedScreenCapture>();
 }
 
 std::unique_ptr<AudioDevices> makeLoadedAudioDevices() {

@@ -5,9 +5,8 @@
 #include <memory>
 
 #include "mirlet/platform/audio_devices.hpp"
-#include "mirlet/platform/capture_service.hpp"
-#include "mirlet/platform/image_output.hpp"
 #include "mirlet/platform/screen_access.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet::loadable {
 
@@ -15,10 +14,9 @@ namespace mirlet::loadable {
 // prompt, so asking changes nothing.
 std::unique_ptr<ScreenAccess> makeLoadedScreenAccess();
 
-// Windows, displays and pictures from X11.
-std::unique_ptr<CaptureService> makeLoadedCaptureService();
+// Windows, displays and pictures from X11, PNG files written by the same module.
+std::unique_ptr<ScreenCapture> makeLoadedScreenCapture();
 
-std::unique_ptr<ImageOutput> makeLoadedImageOutput();
 std::unique_ptr<AudioDevices> makeLoadedAudioDevices();
 
 }  // namespace mirlet::loadable

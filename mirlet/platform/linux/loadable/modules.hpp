@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "mirlet/platform/capture_service.hpp"
-#include "mirlet/platform/image_output.hpp"
+#include "mirlet/platform/audio_devices.hpp"
+#include "mirlet/platform/linux/loadable/screen_modules.hpp"
 
 // The audio modules' entry points are plain C: each module carries its own copy of the C++
 // runtime, so nothing that one copy allocates may be used or freed by another. Handles stay
@@ -27,21 +27,18 @@ typedef void (*mirlet_done_fn)(void* context);
 namespace mirlet::loadable {
 
 // Listing windows and displays needs only libxcb; pictures need Xlib, its extensions and the PNG
-// encoder, about a millisecond more to load.
+// encoder, about a millisecond more to load. Both answer through C entry points
+// (screen_modules.hpp).
 struct XcbModule {
   static constexpr const char* kFile = "mirlet-xcb.so";
   static constexpr const char* kEntry = "mirlet_xcb_module";
-  bool (*displayIsReachable)();
-  void (*getShareableContent)(bool excludingDesktopWindows, bool onScreenWindowsOnly,
-                              Completion<ShareableContent> completion);
+  using Entry = MirletXcbModule;
 };
 
 struct X11Module {
   static constexpr const char* kFile = "mirlet-x11.so";
   static constexpr const char* kEntry = "mirlet_x11_module";
-  void (*captureImage)(const ContentFilter& filter, const StreamConfiguration& configuration,
-                       Completion<Image> completion);
-  std::unique_ptr<ImageOutput> (*makeImageOutput)();
+  using Entry = MirletX11Module;
 };
 
 struct FfmpegModule {

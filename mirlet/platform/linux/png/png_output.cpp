@@ -265,27 +265,22 @@ unsigned sliceCount(const Image& image) {
   return std::min({cores, kMaxSlices, image.height});
 }
 
-class ZlibOutput final : public ImageOutput {
- public:
-  bool writePNG(const Image& image, const std::string& to) override try {
-    if (image.width == 0 || image.height == 0) return false;  // PNG has no empty pictures
-    if (image.width > kMaxSide || image.height > kMaxSide) return false;
-    // A row goes to deflate in one call.
-    if (std::size_t{image.width} * 3 + 1 > UINT_MAX) return false;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(to.c_str(), "wb"));
-    if (!file) return false;
-    std::vector<Slice> slices;
-    if (!compressSlices(image, slices, sliceCount(image))) return false;
-    if (!writeFile(file.get(), image, slices)) return false;
-    // Only a clean close proves every byte reached the file.
-    return std::fclose(file.release()) == 0;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-};
-
 }  // namespace
 
-std::unique_ptr<ImageOutput> makeImageOutput() { return std::make_unique<ZlibOutput>(); }
+bool writePNG(const Image& image, const std::string& to) try {
+  if (image.width == 0 || image.height == 0) return false;  // PNG has no empty pictures
+  if (image.width > kMaxSide || image.height > kMaxSide) return false;
+  // A row goes to deflate in one call.
+  if (std::size_t{image.width} * 3 + 1 > UINT_MAX) return false;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(to.c_str(), "wb"));
+  if (!file) return false;
+  std::vector<Slice> slices;
+  if (!compressSlices(image, slices, sliceCount(image))) return false;
+  if (!writeFile(file.get(), image, slices)) return false;
+  // Only a clean close proves every byte reached the file.
+  return std::fclose(file.release()) == 0;
+} catch (const std::bad_alloc&) {
+  return false;
+}
 
 }  // namespace mirlet::png

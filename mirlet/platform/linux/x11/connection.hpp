@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "mirlet/platform/async.hpp"
+#include "mirlet/platform/result.hpp"
 
 namespace mirlet::x11 {
 

@@ -3,7 +3,8 @@
 
 #include <X11/Xlib.h>
 
-#include "mirlet/platform/capture_service.hpp"
+#include "mirlet/platform/result.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 #include "mirlet/platform/linux/x11/connection.hpp"
 
 namespace mirlet::x11 {

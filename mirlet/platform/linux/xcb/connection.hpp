@@ -5,7 +5,7 @@
 
 #include <xcb/xcb.h>
 
-#include "mirlet/platform/async.hpp"
+#include "mirlet/platform/result.hpp"
 
 namespace mirlet::xcb {
 

@@ -111,8 +111,8 @@ struct Candidate {
 
 // The listed top-levels, front to back, with their outer rectangles: every child of the root
 // asked for its attributes and geometry at once.
-std::vector<Candidate> listedTopLevels(xcb_connection_t* c, const std::vector<xcb_window_t>& children,
-                                       bool onScreenOnly) {
+std::vector<Candidate> listedTopLevels(xcb_connection_t* c,
+                                       const std::vector<xcb_window_t>& children) {
   struct Requests {
     xcb_get_window_attributes_cookie_t attributes;
     xcb_get_geometry_cookie_t geometry;
@@ -130,7 +130,7 @@ std::vector<Candidate> listedTopLevels(xcb_connection_t* c, const std::vector<xc
     if (!attributes || !geometry) continue;  // gone meanwhile
     if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || attributes->override_redirect)
       continue;
-    if (onScreenOnly && attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
+    if (attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
     const double border = 2.0 * geometry->border_width;
     candidates.push_back({window, window,
                           Rect{static_cast<double>(geometry->x), static_cast<double>(geometry->y),
@@ -227,7 +227,7 @@ WindowListRequest requestWindowList(const Connection& connection) {
 }
 
 std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
-                                            const WindowListRequest& request, bool onScreenOnly) {
+                                            const WindowListRequest& request) {
   xcb_connection_t* c = connection.get();
   std::vector<mirlet::Window> windows;
 
@@ -235,7 +235,7 @@ std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
   const TextAtoms atoms = internAtoms(c, request.atoms);
   if (!tree) return windows;
 
-  std::vector<Candidate> candidates = listedTopLevels(c, childrenOf(*tree), onScreenOnly);
+  std::vector<Candidate> candidates = listedTopLevels(c, childrenOf(*tree));
 
   struct TextRequests {
     PropertyRequest netWmName, wmName, wmClass, netWmPid;
@@ -269,9 +269,8 @@ std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
 
     mirlet::Window window;
     window.windowID = static_cast<std::uint32_t>(candidates[i].client);
-    window.title = windowTitle(atoms, netWmName.property, wmName.property);
-    if (auto name = applicationName(wmClass.property, netWmPid.property))
-      window.owningApplication = RunningApplication{std::move(*name)};
+    window.title = windowTitle(atoms, netWmName.property, wmName.property).value_or("");
+    window.app = applicationName(wmClass.property, netWmPid.property).value_or("");
     window.frame = candidates[i].frame;
     windows.push_back(std::move(window));
   }

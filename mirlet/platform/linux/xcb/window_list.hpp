@@ -7,7 +7,7 @@
 #include <array>
 #include <vector>
 
-#include "mirlet/platform/capture_service.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 #include "mirlet/platform/linux/xcb/connection.hpp"
 
 namespace mirlet::xcb {
@@ -21,10 +21,9 @@ struct WindowListRequest {
 };
 WindowListRequest requestWindowList(const Connection& connection);
 
-// The top-level windows front to back: viewable ones (or, with `onScreenOnly` false, mapped or
-// not), InputOutput and not override-redirect. A window that goes away meanwhile is left out.
+// The top-level windows front to back: viewable, InputOutput and not override-redirect. A window that goes away meanwhile is left out.
 std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
-                                            const WindowListRequest& request, bool onScreenOnly);
+                                            const WindowListRequest& request);
 
 struct MonitorRequest {
   bool sent = false;

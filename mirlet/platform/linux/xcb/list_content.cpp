@@ -1,4 +1,4 @@
-#include "mirlet/platform/linux/xcb/shareable_content.hpp"
+#include "mirlet/platform/linux/xcb/list_content.hpp"
 
 #include "mirlet/platform/linux/xcb/connection.hpp"
 #include "mirlet/platform/linux/xcb/window_list.hpp"
@@ -7,18 +7,18 @@ namespace mirlet::xcb {
 
 bool displayIsReachable() { return Connection::open().has_value(); }
 
-void getShareableContent(bool, bool onScreenWindowsOnly, Completion<ShareableContent> completion) {
+Result<Content> listContent() {
   auto connection = Connection::open();
-  if (!connection) return completion(std::unexpected(connection.error()));
+  if (!connection) return std::unexpected(connection.error());
   const WindowListRequest windowList = requestWindowList(*connection);
   const MonitorRequest monitorList = requestMonitors(*connection);
-  ShareableContent content;
+  Content content;
   // The desktop window, where there is one, is a top-level like any other and is listed with
-  // them either way.
-  content.windows = topLevelWindows(*connection, windowList, onScreenWindowsOnly);
+  // them.
+  content.windows = topLevelWindows(*connection, windowList);
   content.displays = monitors(*connection, monitorList);
-  if (!connection->alive()) return completion(failure("the connection to the X server broke"));
-  completion(std::move(content));
+  if (!connection->alive()) return failure("the connection to the X server broke");
+  return content;
 }
 
 }  // namespace mirlet::xcb

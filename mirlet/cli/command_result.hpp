@@ -1,0 +1,34 @@
+#pragma once
+// What a command gives back: its result line, or the reason it failed. `main` writes either and
+// ends the process. While a command runs it reports through a Reporter: notes for people the
+// moment they happen, and for `audio`, whose line comes when the recording starts and whose end
+// comes later, the line and a failure that ends the run.
+
+#include <expected>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace mirlet {
+
+using CommandResult = std::expected<std::string /* line */, std::string /* reason */>;
+
+inline std::unexpected<std::string> refuse(std::string reason) {
+  return std::unexpected(std::move(reason));
+}
+
+// The result of a command whose line went out while it ran: nothing more to write.
+inline CommandResult lineWritten() { return std::string(); }
+
+// Takes a note (with its own line feed) for standard error.
+using NoteSink = std::function<void(std::string_view text)>;
+
+struct Reporter {
+  NoteSink note;
+  // Writes the line (without its line feed) at once, flushed.
+  std::function<void(std::string_view line)> line;
+  // Ends the run with a failure reason; may be called from any thread.
+  std::function<void(const std::string& reason)> fail;
+};
+
+}  // namespace mirlet

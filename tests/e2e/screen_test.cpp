@@ -1,0 +1,189 @@
+// `windows` and `shot` as real processes against real X clients: the list, the pictures, the
+// fallback and the failures.
+
+#include <gtest/gtest.h>
+
+#include "e2e/screen_support.hpp"
+
+namespace mirlet::testing {
+namespace {
+
+constexpr std::uint32_t kYellow = 0xFFFF00, kRed = 0xFF0000, kBlue = 0x0000FF, kBlack = 0;
+const std::string kNote = "window capture failed, trying display-crop\n";
+
+std::string okLine(const std::string& mode, const std::string& pathBody) {
+  return "{\"ok\":true,\"mode\":\"" + mode + "\",\"path\":\"" + pathBody + "\"}\n";
+}
+
+TEST(E2EScreen, ListsClientsEightyPointsAndUpFrontToBackEscaped) {
+  testDisplay();
+  const std::string title = "a/b \"q\" \\ \nz \xc3\xa9\xe2\x9c\x93";
+  XClient term = startClient({"xterm", "-bw", "0", "-T", title, "-geometry", "40x10+-20+-15"},
+                             "a/b.*");
+  XClient logo = startClient(
+      {"xlogo", "-bw", "0", "-geometry", "300x200+100+100", "-title", "plain logo"}, "plain logo");
+  std::vector<XClient> edges;
+  for (const char* geometry : {"80x80+10+10", "79x200+10+10", "200x79+10+10"}) {
+    const std::string name = "edge " + std::to_string(edges.size());
+    edges.push_back(startClient({"xlogo", "-bw", "0", "-geometry", geometry, "-title", name}, name));
+  }
+  const RunResult result = runMirlet({"windows"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  ASSERT_EQ(result.out.find('\n'), result.out.size() - 1) << "one line";
+  EXPECT_EQ(recordOf(result.out, term.id).rfind(
+                "{\"id\":" + term.id +
+                    ",\"app\":\"XTerm\",\"title\":\"a\\/b \\\"q\\\" \\\\ \\nz \xc3\xa9\xe2\x9c\x93\","
+                    "\"x\":-20,\"y\":-15,\"w\":",
+                0),
+            0u)
+      << result.out;
+  EXPECT_EQ(recordOf(result.out, logo.id),
+            "{\"id\":" + logo.id +
+                ",\"app\":\"XLogo\",\"title\":\"plain logo\",\"x\":100,\"y\":100,\"w\":300,\"h\":200}");
+  EXPECT_LT(result.out.find("\"id\":" + logo.id + ","), result.out.find("\"id\":" + term.id + ","));
+  EXPECT_NE(recordOf(result.out, edges[0].id), "");
+  EXPECT_EQ(recordOf(result.out, edges[1].id) + recordOf(result.out, edges[2].id), "");
+}
+
+TEST(E2EScreen, ACoveredWindowComesOutAloneAtTwiceItsSize) {
+  testDisplay();
+  XClient logo = startClient({"xlogo", "-bw", "0", "-bg", "yellow", "-fg", "black", "-geometry",
+                              "200x150+300+300", "-title", "covered"},
+                             "covered");
+  XClient cover = startClient(
+      {"xterm", "-bw", "0", "-bg", "red", "-geometry", "80x30+250+250", "-T", "cover"}, "cover");
+  TempDir dir;
+  const std::string odd = dir / "q\"uo\\te.png";
+  const RunResult result = runMirlet({"shot", logo.id, odd});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, okLine("window", dir.path() + "/q\\\"uo\\\\te.png"));
+  const auto png = decodePng(odd);
+  ASSERT_TRUE(png);
+  EXPECT_EQ(png->width, 400u);
+  EXPECT_EQ(png->height, 300u);
+  EXPECT_EQ(png->count(kYellow) + png->count(kBlack), 400u * 300u);
+  EXPECT_GT(png->count(kBlack), 1000u);  // the logo was drawn, not just the background
+}
+
+// On a 16-bit display, like many VNC desktops: the colours stay where they are, and the window's
+// X border (Xt's default width of 1) is part of the picture on every side.
+TEST(E2EScreen, ShotsOfABorderedWindowOnASixteenBitDisplay) {
+  PrivateX x({"-screen", "0", "640x480x16", "+extension", "Composite"});
+  XClient logo = startClient({"xlogo", "-bw", "1", "-bd", "blue", "-bg", "red", "-fg", "black",
+                              "-geometry", "100x80+30+40", "-title", "sixteen"},
+                             "sixteen", x.env());
+  TempDir dir;
+  const RunResult result = runMirlet({"shot", logo.id, dir / "b.png"}, x.env());
+  ASSERT_EQ(result.out, okLine("window", dir / "b.png")) << result.err;
+  const auto png = decodePng(dir / "b.png");
+  ASSERT_TRUE(png);
+  ASSERT_EQ(png->width, 204u);
+  ASSERT_EQ(png->height, 164u);
+  // A band of two blue pixels all round, red inside it where the logo leaves room.
+  EXPECT_EQ(png->count(kBlue), 204u * 164u - 200u * 160u);
+  for (const auto& [x0, y0] : {std::pair{0u, 0u}, {203u, 163u}, {1u, 162u}, {202u, 1u}})
+    EXPECT_EQ(png->at(x0, y0), kBlue) << x0 << "," << y0;
+  EXPECT_EQ(png->at(3, 3), kRed);
+}
+
+TEST(E2EScreen, FailuresAfterAndBeforeTheNote) {
+  testDisplay();
+  XClient small = startClient(
+      {"xlogo", "-bw", "0", "-geometry", "50x30+20+700", "-title", "small"}, "small");
+  TempDir dir;
+  const std::tuple<std::vector<std::string>, EnvChanges, std::string> cases[] = {
+      {{"shot", small.id, dir / "missing/x.png"}, {}, kNote + "png_encode_failed\n"},
+      {{"shot", "4000000000", dir / "u.png"}, {}, "window_not_found\n"},
+      {{"windows"}, {{"DISPLAY", ":999"}}, "no_shareable_content\n"},
+      {{"shot", "1", dir / "x.png"}, {{"DISPLAY", std::nullopt}}, "no_shareable_content\n"},
+  };
+  for (const auto& [args, env, reason] : cases) {
+    SCOPED_TRACE(args[0]);
+    const RunResult failed = runMirlet(args, env);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(failed.err, reason);
+    if (args.size() == 3) {
+      EXPECT_FALSE(fileExists(args[2]));
+    }
+  }
+}
+
+// Without Composite the window alone cannot be had, so the display-crop fallback runs; two
+// monitors side by side show which display it picks.
+TEST(E2EScreen, FallbackCropsFromTheMonitorHoldingTheMidpoint) {
+  PrivateX x({"-screen", "0", "2000x600x24", "-extension", "Composite", "+extension", "RANDR"});
+  for (const auto& monitor : {std::vector<std::string>{"left", "1000/260x600/160+0+0", "screen"},
+                              std::vector<std::string>{"right", "1000/260x600/160+1000+0", "none"}}) {
+    const RunResult set = run({"xrandr", "--setmonitor", monitor[0], monitor[1], monitor[2]},
+                              x.env());
+    ASSERT_EQ(set.status, 0) << set.err;
+  }
+  // Straddles both monitors, its midpoint (1050, 150) on the right one: the crop is cut at x 1000.
+  XClient wide = startClient(
+      {"xlogo", "-bw", "0", "-bg", "yellow", "-geometry", "300x100+900+100", "-title", "wide"},
+      "wide", x.env());
+  XClient inside = startClient(
+      {"xlogo", "-bw", "0", "-bg", "yellow", "-geometry", "120x90+1500+300", "-title", "inside"},
+      "inside", x.env());
+
+  TempDir dir;
+  const std::tuple<const XClient*, std::uint32_t, std::uint32_t> cases[] = {
+      {&wide, 2 * 200, 2 * 100}, {&inside, 2 * 120, 2 * 90}};
+  for (const auto& [client, width, height] : cases) {
+    SCOPED_TRACE(client->id);
+    const RunResult result = runMirlet({"shot", client->id, dir / "c.png"}, x.env());
+    EXPECT_EQ(result.err, kNote);
+    EXPECT_EQ(result.out, okLine("display-crop", dir / "c.png"));
+    const auto png = decodePng(dir / "c.png");
+    ASSERT_TRUE(png);
+    EXPECT_EQ(png->width, width);
+    EXPECT_EQ(png->height, height);
+    // Only the logo's own pixels: nothing from the black root around it.
+    EXPECT_EQ(png->count(kYellow) + png->count(kBlack), std::size_t{width} * height);
+    EXPECT_GT(png->count(kYellow), std::size_t{width} * height / 2);
+  }
+}
+
+TEST(E2EScreen, UnderAWindowManagerIdsAreClientsAndFramesIncludeDecoration) {
+  PrivateX x({"-screen", "0", "1280x1024x24"});
+  // The window comes first: openbox takes over the windows it finds when it starts, while one
+  // mapped during its start-up can slip past it.
+  XClient logo = startClient(
+      {"xlogo", "-bw", "0", "-geometry", "300x200+200+150", "-title", "managed"}, "managed",
+      x.env());
+  Process wm = Process::start({"openbox", "--sm-disable"}, x.env());
+  ASSERT_TRUE(eventually([&] {
+    return run({"xprop", "-id", logo.id, "WM_STATE"}, x.env()).out.find("Normal") !=
+           std::string::npos;
+  }));
+  const std::string info = run({"xwininfo", "-id", logo.id}, x.env()).out;
+  const std::string label = "Absolute upper-left Y:";
+  const double clientY = std::stod(info.substr(info.find(label) + label.size()));
+
+  std::string record;
+  ASSERT_TRUE(eventually([&] {
+    record = recordOf(runMirlet({"windows"}, x.env()).out, logo.id);
+    return !record.empty();
+  }));
+  const auto field = [&](const std::string& name) {
+    return std::stod(record.substr(record.find("\"" + name + "\":") + name.size() + 3));
+  };
+  EXPECT_NE(record.find("\"app\":\"XLogo\",\"title\":\"managed\""), std::string::npos) << record;
+  EXPECT_GE(field("w"), 300);
+  EXPECT_GT(field("h"), 200);  // the title bar
+  EXPECT_LT(field("y"), clientY);
+
+  TempDir dir;
+  const RunResult shot = runMirlet({"shot", logo.id, dir / "m.png"}, x.env());
+  EXPECT_EQ(shot.out, okLine("window", dir / "m.png")) << shot.err;
+  const auto png = decodePng(dir / "m.png");
+  ASSERT_TRUE(png);
+  EXPECT_EQ(png->width, 2 * static_cast<std::uint32_t>(field("w")));
+  EXPECT_EQ(png->height, 2 * static_cast<std::uint32_t>(field("h")));
+}
+
+}  // namespace
+}  // namespace mirlet::testing

@@ -1,0 +1,149 @@
+// The screen commands against a scripted screen, and the pure pixel arithmetic behind `shot`.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "fakes/fake_capture.hpp"
+#include "mirlet/screen/geometry.hpp"
+#include "mirlet/screen/list_windows.hpp"
+#include "mirlet/screen/shot.hpp"
+
+namespace mirlet::testing {
+namespace {
+
+Display display(std::uint32_t id, Rect frame) {
+  return {id, frame, static_cast<std::int64_t>(frame.width),
+          static_cast<std::int64_t>(frame.height)};
+}
+
+// Blue = x, green = y, both modulo 256: every pixel tells where it came from.
+Image coordinates(std::uint32_t width, std::uint32_t height) {
+  return makeImage(width, height, [&](std::uint8_t* pixels, std::size_t stride) {
+    for (std::uint32_t y = 0; y < height; ++y)
+      for (std::uint32_t x = 0; x < width; ++x) {
+        pixels[y * stride + x * 4] = static_cast<std::uint8_t>(x);
+        pixels[y * stride + x * 4 + 1] = static_cast<std::uint8_t>(y);
+      }
+  });
+}
+
+TEST(Screen, WindowsOfEightyPointsEachWayInTheirOrder) {
+  FakeScreen screen;
+  screen.content = Content{{{3, "t/1", "A", {-5.5, 0, 80, 80}},
+                            {4, "", "", {0, 0, 79.9, 500}},
+                            {5, "\xFF", "", {0, 0, 500, 79.99}},
+                            {6, "", "B", {300, 200, -100, -80}}},  // counted from the far corner
+                           {}};
+  EXPECT_EQ(listWindows(screen),
+            "[{\"id\":3,\"app\":\"A\",\"title\":\"t\\/1\",\"x\":-5.5,\"y\":0,\"w\":80,\"h\":80},"
+            "{\"id\":6,\"app\":\"B\",\"title\":\"\",\"x\":200,\"y\":120,\"w\":100,\"h\":80}]");
+  screen.content = std::unexpected("no X");
+  EXPECT_EQ(listWindows(screen), refuse("no_shareable_content"));
+}
+
+// Each way `shot` can go: what it asks of the screen, in order, and how it ends.
+TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
+  const Image window = coordinates(200, 100);
+  const Image whole = coordinates(400, 300);  // display 2, 200 x 150 points at (100, 0)
+  struct Case {
+    const char* name;
+    std::vector<Answer<Image>> pictures;
+    std::vector<bool> writes;
+    std::vector<Display> displays;
+    CommandResult result;
+    std::vector<std::string> log;
+  };
+  const std::string window7 = "window 7 200x100";
+  const std::string display2 = "display 100,0 400x300";
+  const std::vector<Display> two = {display(1, {0, 0, 100, 100}), display(2, {100, 0, 200, 150})};
+  const Case cases[] = {
+      {"window written", {window}, {true}, two, "{\"ok\":true,\"mode\":\"window\",\"path\":\"o.png\"}",
+       {window7, "write 200x100 at o.png"}},
+      {"window refused", {std::unexpected("gone"), whole}, {true}, two,
+       "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
+       {window7, display2, "write 200x100 at o.png"}},
+      {"window unwritable", {window, whole}, {false, true}, two,
+       "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
+       {window7, "write 200x100 at o.png", display2, "write 200x100 at o.png"}},
+      {"no display", {}, {}, {}, refuse("no_display_for_window"), {window7}},
+      {"display refused", {}, {}, two, refuse("display_capture_failed"), {window7, display2}},
+      {"crop unwritable", {window, whole}, {false, false}, two, refuse("png_encode_failed"),
+       {window7, "write 200x100 at o.png", display2, "write 200x100 at o.png"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeScreen screen;
+    // 100 x 50 points at (190, 40): its midpoint (240, 65) lies on display 2.
+    screen.content = Content{{{7, "", "", {190, 40, 100, 50}}}, c.displays};
+    screen.pictures.assign(c.pictures.begin(), c.pictures.end());
+    screen.writes.assign(c.writes.begin(), c.writes.end());
+    std::string notes;
+    EXPECT_EQ(shot(screen, [&](std::string_view text) { notes += text; }, 7, "o.png"), c.result);
+    EXPECT_EQ(screen.log, c.log);
+    EXPECT_EQ(notes, c.log.size() > 2 || !c.result ? "window capture failed, trying display-crop\n"
+                                                   : "");
+  }
+  // A window off every display: the first display's whole picture, uncropped.
+  FakeScreen screen;
+  screen.content = Content{{{8, "", "", {5000, 5000, 100, 50}}}, two};
+  screen.pictures.assign({std::unexpected("gone"), coordinates(200, 200)});
+  screen.writes.assign({true});
+  EXPECT_TRUE(shot(screen, [](auto) {}, 8, "o.png"));
+  EXPECT_EQ(screen.log.back(), "write 200x200 at o.png");
+  screen.content = Content{{{8, "", "", {0, 0, 100, 100}}}, {}};
+  EXPECT_EQ(shot(screen, [](auto) {}, 7, "o.png"), refuse("window_not_found"));
+  screen.content = std::unexpected("no X");
+  EXPECT_EQ(shot(screen, [](auto) {}, 8, "o.png"), refuse("no_shareable_content"));
+}
+
+TEST(Screen, CaptureSizesAreTwiceTheTruncatedPointsAndAtLeastTwo) {
+  const std::pair<Rect, PixelSize> cases[] = {
+      {{0, 0, 100.7, 50.2}, {200, 100}},  {{0, 0, 0.99, 0}, {2, 2}},
+      {{500, 500, -300.9, -200}, {600, 400}},
+      {{0, 0, std::nan(""), INFINITY}, {2, std::int64_t{1} << 53}}};
+  for (const auto& [frame, size] : cases) EXPECT_EQ(windowCaptureSize(frame), size);
+  EXPECT_EQ(displayCaptureSize(display(1, {0, 0, 1920, 1080})), (PixelSize{3840, 2160}));
+  EXPECT_EQ(cropRectangle({0.25, 10.5, 100.5, 50}, {-100, 0, 800, 600}),
+            (Rect{200.5, 21, 201, 100}));
+}
+
+TEST(Screen, TheMidpointPicksTheDisplayLeftAndTopEdgesInside) {
+  const std::vector<Display> displays = {display(1, {0, 0, 100, 100}),
+                                         display(2, {100, 0, 100, 100}),
+                                         display(3, {0, 500, 100, 100})};
+  // 20 x 20 windows: the midpoint is the origin + 10.
+  const std::pair<Rect, std::uint32_t> cases[] = {
+      {{40, 40, 20, 20}, 1},   {{90, 40, 20, 20}, 2},   {{-10, 40, 20, 20}, 1},
+      {{40, 490, 20, 20}, 3},  {{40, 590, 20, 20}, 1},  {{190, 40, 20, 20}, 1},
+      {{189, 40, 20, 20}, 2},  {{40, 90, 20, 20}, 1}};
+  for (const auto& [window, id] : cases)
+    EXPECT_EQ(displayForWindow(displays, window)->displayID, id) << window.x << "," << window.y;
+  EXPECT_FALSE(displayForWindow({}, {0, 0, 10, 10}));
+}
+
+TEST(Screen, CropsMoveEdgesOutToWholePixelsAndClipToThePicture) {
+  const Image picture = coordinates(200, 100);
+  struct Case {
+    Rect rect;
+    std::optional<Rect> part;  // whole pixels
+  };
+  const Case cases[] = {
+      {{20.5, 19.9, 10, 10}, Rect{20, 19, 11, 11}},  {{-40, -10, 100, 50}, Rect{0, 0, 60, 40}},
+      {{150, 80, 100, 100}, Rect{150, 80, 50, 20}},  {{80, 60, -20, -30}, Rect{60, 30, 20, 30}},
+      {{200, 0, 10, 10}, std::nullopt},              {{50, 50, 0, 0}, std::nullopt},
+      {{std::nan(""), 0, 10, 10}, std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.rect.x << ", " << c.rect.y);
+    const auto part = cropImage(picture, c.rect);
+    ASSERT_EQ(part.has_value(), c.part.has_value());
+    if (!part) continue;
+    EXPECT_EQ((Rect{double(part->row(0)[0]), double(part->row(0)[1]), double(part->width),
+                    double(part->height)}),
+              c.part);
+    EXPECT_EQ(part->row(part->height - 1)[1], c.part->y + c.part->height - 1);
+  }
+}
+
+}  // namespace
+}  // namespace mirlet::testing
