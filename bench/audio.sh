@@ -175,7 +175,11 @@ change_delay() {
 switch_to_headset() { pactl set-default-sink headset >/dev/null; now >"$work/changed"; }
 restart_server() {
   "$root/scripts/test-services.sh" restart-sound "$services" 1 >/dev/null
-  now >"$work/changed"
+  local back; back=$(now)
+  echo "$back" >"$work/changed"
+  # mirlet's own part: until its record stream is on the new server.
+  until pactl list short source-outputs 2>/dev/null | grep -q .; do sleep 0.005; done
+  echo "($(now) - $back) * 1000" | bc -l | xargs printf '%.0f' >"$work/reconnected"
   paplay --latency-msec=100 "$work/back.wav" 2>/dev/null &
 }
 for latency in 100 default; do
@@ -190,8 +194,9 @@ for latency in 100 default; do
   pactl unload-module "$module"
 done
 pactl set-default-sink speakers
-printf '%-18s sound server back (restarted after 1 s) -> audio in the file after %s ms, with the player'"'"'s start\n' \
-  "mirlet" "$(change_delay restart_server 660)"
+delay=$(change_delay restart_server 660)
+printf '%-18s sound server back (restarted after 1 s) -> recording again after %s ms, audio of a player started then in the file after %s ms\n' \
+  "mirlet" "$(cat "$work/reconnected")" "$delay"
 
 # Crash survival: killed after `kill_after` seconds; all but the last second must be readable.
 "$mirlet" audio "$work/killed.m4a" >/dev/null 2>&1 &

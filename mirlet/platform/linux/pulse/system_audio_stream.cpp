@@ -17,9 +17,10 @@ namespace mirlet::pulse {
 namespace {
 
 // The server hands over audio once a fragment has filled. Without an explicit request it does so
-// in bursts up to two seconds apart; 50 ms keeps the stop's tail and a switch's gap short at twenty
-// wake-ups a second (20 ms fragments cost fifty, a fifth of the recording's CPU time).
-constexpr int kFragmentMilliseconds = 50;
+// in bursts up to two seconds apart. 100 ms is ten wake-ups a second: 20 ms fragments cost fifty,
+// a fifth of the recording's CPU time. The stop does not wait for a fragment (the rest of the
+// recording is delivered as silence), and a switch's gap is silence of its length either way.
+constexpr int kFragmentMilliseconds = 100;
 // A lost server is asked again this often, and one that accepts but does not answer is given up
 // after kAttemptMilliseconds.
 constexpr int kReconnectMilliseconds = 250;
@@ -346,6 +347,8 @@ class SystemAudioCapture {
     sinkIndex_ = PA_INVALID_INDEX;
     timeline_.breakRun();
     live_ = false;
+    // Silence stands in from now on, in step with the clock.
+    if (pump_ != nullptr && !stopping_) restartTimer(pump_, kFragmentMilliseconds);
   }
 
   static void onStreamState(pa_stream* stream, void* userdata) {
@@ -385,8 +388,12 @@ class SystemAudioCapture {
     if (!self.live_ || now - self.lastAudioAt_ > kStallNanoseconds) {
       self.live_ = false;
       self.deliverSilenceUntil(now);
+      self.restartTimer(timer, kFragmentMilliseconds);
+      return;
     }
-    self.restartTimer(timer, kFragmentMilliseconds);
+    // A stream that delivers needs no silence: looked at again when it would count as stalled.
+    const auto due = (self.lastAudioAt_ + kStallNanoseconds - now) / 1'000'000 + 1;
+    self.restartTimer(timer, static_cast<int>(due));
   }
 
   void deliverSilenceUntil(std::int64_t now) { deliver(nullptr, timeline_.silenceUntil(now)); }
