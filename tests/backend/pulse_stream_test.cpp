@@ -69,23 +69,7 @@ TEST(BackendPulseStream, DeliversWhatPlaysInOrderOnItsQueueWithContiguousTimes) 
   // The tone is in there, at its pitch and level (sox's "vol 0.5" on a full-scale sine). An idle
   // null sink starts playing it only at its next block, up to two seconds late.
   const auto steady = slice(collector.left, 2.5, 3.5);
-  EXPECT_NEAR(toneHertz(steady), 440, 2);
-  EXPECT_NEAR(levelDb(steady), 20 * std::log10(0.5 / std::sqrt(2)), 1);
-}
-
-TEST(BackendPulseStream, StartFailsWithTheServersOwnMessage) {
-  testPulseServer();
-  TempDir dir;
-  const std::string saved = ::getenv("PULSE_SERVER");
-  ::setenv("PULSE_SERVER", ("unix:" + dir / "no-such-socket").c_str(), 1);
-  Collector collector;
-  auto capture = makeCapture();
-  const auto start = capture->start(collector, "omr.audio");
-  ::setenv("PULSE_SERVER", saved.c_str(), 1);
-  ASSERT_FALSE(start.has_value());
-  EXPECT_EQ(start.error(), "Connection refused");
-  capture->stop();
-  EXPECT_EQ(collector.frames(), 0u);
+  EXPECT_NEAR(toneLevelDb(steady, 440), 20 * std::log10(0.5 / std::sqrt(2)), 1);
 }
 
 }  // namespace

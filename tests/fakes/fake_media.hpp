@@ -148,25 +148,8 @@ inline std::vector<float> slice(const std::vector<float>& samples, double fromSe
                             samples.begin() + static_cast<long>(std::max(from, to)));
 }
 
-// The frequency of a steady tone, from its rising zero crossings.
-inline double toneHertz(const std::vector<float>& samples, int rate = 48000) {
-  std::vector<std::size_t> rising;
-  for (std::size_t i = 1; i < samples.size(); ++i)
-    if (samples[i - 1] < 0 && samples[i] >= 0) rising.push_back(i);
-  if (rising.size() < 2) return 0;
-  return static_cast<double>(rising.size() - 1) * rate /
-         static_cast<double>(rising.back() - rising.front());
-}
-
-// Level in dB relative to full scale (a full-scale sine is -3 dB).
-inline double levelDb(const std::vector<float>& samples) {
-  if (samples.empty()) return -200;
-  double sum = 0;
-  for (float s : samples) sum += static_cast<double>(s) * s;
-  return 10 * std::log10(sum / static_cast<double>(samples.size()) + 1e-20);
-}
-
-// Level in dB (relative to full scale, as levelDb) of the part of `samples` at `hertz`.
+// Level in dB relative to full scale (a full-scale sine is -3 dB) of the part of `samples` at
+// `hertz`: a tone of the wrong pitch, or none, reads far below its level.
 inline double toneLevelDb(const std::vector<float>& samples, double hertz, int rate = 48000) {
   if (samples.empty()) return -200;
   // Goertzel: one bin of the discrete Fourier transform.

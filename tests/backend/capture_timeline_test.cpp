@@ -1,56 +1,11 @@
-// Where audio lands on the timelines: the capture's, across switches and outages, and the file's,
-// where gaps become silence and overlaps lose their head.
+// Where captured audio lands on the recording's timeline, across switches and outages.
 
 #include <gtest/gtest.h>
 
-#include "mirlet/platform/linux/ffmpeg/sample_timeline.hpp"
 #include "mirlet/platform/linux/pulse/capture_timeline.hpp"
 
 namespace mirlet {
 namespace {
-
-TEST(BackendM4aTimeline, BuffersKeepTheirOwnTimes) {
-  struct Step {
-    MediaTime time;
-    std::int64_t frames;
-    std::int64_t silence;
-    std::int64_t skip;
-  };
-  struct Case {
-    const char* name;
-    MediaTime start;
-    std::vector<Step> steps;
-    std::int64_t written;
-  };
-  const std::vector<Case> cases = {
-      {"a lost buffer leaves its silence",
-       {0, 48000},
-       {{{0, 48000}, 480, 0, 0}, {{960, 48000}, 480, 480, 0}},
-       1440},
-      {"an overlap loses its head",
-       {0, 48000},
-       {{{0, 48000}, 480, 0, 0}, {{400, 48000}, 480, 0, 80}},
-       880},
-      {"a frame of rounding is no gap",
-       {0, 1'000'000'000},
-       {{{0, 1'000'000'000}, 480, 0, 0}, {{10'020'000, 1'000'000'000}, 480, 0, 0}},
-       960},
-      {"a first buffer before the session start is cut to it",
-       {480, 48000},
-       {{{0, 48000}, 960, 0, 480}},
-       480},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ffmpeg::SampleTimeline timeline(48000, c.start);
-    for (const Step& step : c.steps) {
-      const ffmpeg::Placement placement = timeline.place(step.time, step.frames);
-      EXPECT_EQ(placement.silenceBefore, step.silence);
-      EXPECT_EQ(placement.skipFrames, step.skip);
-    }
-    EXPECT_EQ(timeline.written(), c.written);
-  }
-}
 
 // One recording, nanoseconds on the monotonic clock from an anchor at 1000 s: a stream delivers,
 // the output switches, silence covers the switch, the new stream's audio comes late.
