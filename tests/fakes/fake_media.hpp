@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -24,6 +25,7 @@ struct MediaLog {
   std::vector<MediaTime> appended;
   bool ready = true;
   std::function<void()> completion;     // kept by finish for the test to run
+  std::promise<void> finishing;         // kept when finish has run, on whatever thread
   WriteFailureHandler failed;           // kept by makeAudioFile
   std::optional<std::string> fileRefusal, startRefusal;
   SampleHandler* handler = nullptr;     // what the capture delivers to
@@ -74,6 +76,7 @@ class FakeAudioRecording final : public AudioRecording {
     void finish(std::function<void()> completion) override {
       log->calls.push_back("finish");
       log->completion = std::move(completion);
+      log->finishing.set_value();
     }
     std::shared_ptr<MediaLog> log;
   };

@@ -96,7 +96,8 @@ TEST(RecordAudio, TheStopEndsTheCaptureThenReturnsOnceTheFileIsComplete) {
   auto recording = rig.start("out.m4a");
   ASSERT_TRUE(recording);
   auto stopped = std::async(std::launch::async, [&] { (*recording)->stop(); });
-  ASSERT_TRUE(eventually([&] { return static_cast<bool>(rig.log.completion); }));
+  ASSERT_EQ(rig.log.finishing.get_future().wait_for(std::chrono::seconds(5)),
+            std::future_status::ready);
   EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
       << "returned before the file was complete";
   const std::vector<std::string> tail(rig.log.calls.end() - 2, rig.log.calls.end());

@@ -75,12 +75,14 @@ class SystemAudioCapture {
     // The loop's thread is the one serial queue on which buffers are delivered.
     pa_threaded_mainloop_set_name(loop_.get(), threadName);
     api_ = pa_threaded_mainloop_get_api(loop_.get());
-    if (pa_threaded_mainloop_start(loop_.get()) < 0) return "cannot start the sound server loop";
-    LoopLock lock(loop_.get());
+    // Set up before the loop's thread runs, so that none of this needs its lock.
     starting_ = true;
     const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout);
     startTimer_ = newTimer(static_cast<int>(timeout.count()), &SystemAudioCapture::onStartTimeout);
     connect();
+    if (!starting_) return startError_;  // refused at once
+    if (pa_threaded_mainloop_start(loop_.get()) < 0) return "cannot start the sound server loop";
+    LoopLock lock(loop_.get());
     // The start time-out bounds this wait.
     while (starting_) pa_threaded_mainloop_wait(loop_.get());
     return startError_;
