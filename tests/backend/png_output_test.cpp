@@ -75,17 +75,6 @@ TEST(BackendPngOutput, WritesEveryPixelOfFullCroppedAndSlicedPictures) {
   }
 }
 
-TEST(BackendPngOutput, RepeatedRowsAndPixelsCostAlmostNothing) {
-  TempDir dir;
-  for (const Image& original : {noisy(400, 300), noisy(1000, 600)}) {
-    ASSERT_TRUE(png::writePNG(original, dir / "1x.png"));
-    ASSERT_TRUE(png::writePNG(doubled(original), dir / "2x.png"));
-    // Four times the pixels, but every repeated row and pixel filters to zeros.
-    EXPECT_LT(static_cast<double>(readFile(dir / "2x.png").size()),
-              1.6 * static_cast<double>(readFile(dir / "1x.png").size()));
-  }
-}
-
 TEST(BackendPngOutput, FailsWhenTheFileCannotBeWrittenWhole) {
   TempDir dir;
   // The smallest file fails only when closed, the others while written; the last is sliced.
