@@ -156,6 +156,10 @@ TEST(BackendX11Content, ClientsAreFoundBeneathFramesOfAnyWidthAndDepth) {
       inner = client.make(0, 0, 10, 10, 0, 0, false, true, inner);
     if (c.marked) client.set(inner, "WM_STATE", XInternAtom(client.get(), "WM_STATE", False), {1, 0});
     clients.push_back(c.marked ? inner : frame);
+    // Names and the class come from the client, not from the frame around it.
+    client.set(frame, "WM_NAME", "STRING", "frame");
+    client.set(clients.back(), "WM_NAME", "STRING", "client");
+    client.set(clients.back(), "WM_CLASS", "STRING", std::string("c\0Client\0", 9));
   }
   const Content content = query();
   for (std::size_t i = 0; i < clients.size(); ++i) {
@@ -163,6 +167,8 @@ TEST(BackendX11Content, ClientsAreFoundBeneathFramesOfAnyWidthAndDepth) {
     const long at = position(content, clients[i]);
     ASSERT_GE(at, 0);
     EXPECT_EQ(content.windows[at].frame, (Rect{10.0 + 30 * static_cast<double>(i), 300, 120, 120}));
+    EXPECT_EQ(content.windows[at].title, "client");
+    EXPECT_EQ(content.windows[at].app, "Client");
   }
 }
 

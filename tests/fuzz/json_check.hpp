@@ -3,7 +3,6 @@
 // only where JSON requires one (a control character). It keeps the last string value and number it
 // read, so a fuzzer can compare them with what was written.
 
-#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -74,29 +73,24 @@ class JsonReader {
   bool string(std::string& out) {
     if (!take('"')) return false;
     out.clear();
-    for (;;) {
-      const auto c = static_cast<unsigned char>(peek());
-      ++p_;
+    for (unsigned char c; (c = static_cast<unsigned char>(peek())) != '"'; ++p_) {
       if (c < 0x20) return false;  // a control character, or the end of the text
-      if (c == '"') return true;
-      if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
+      if (c == '\\') {
+        const std::string_view plain = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
+        const std::string_view hex = ++p_ < t_.size() ? t_.substr(p_ + 1, 4) : "";  // \u00XX
+        if (const auto i = plain.find(peek()); peek() != '\0' && i != plain.npos) {
+          c = static_cast<unsigned char>(meant[i]);
+        } else if (peek() == 'u' && hex.size() == 4 && hex.starts_with("00") && hex[2] <= '1' &&
+                   hex.find_first_not_of("0123456789abcdefABCDEF") == hex.npos) {
+          c = static_cast<unsigned char>(std::stoi(std::string(hex), nullptr, 16));
+          p_ += 4;
+        } else {
+          return false;
+        }
       }
-      const std::string_view plain = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
-      const char e = peek();
-      ++p_;
-      if (e != '\0' && plain.find(e) != plain.npos) {
-        out += meant[plain.find(e)];
-      } else if (e == 'u' && t_.substr(p_, 2) == "00" && p_ + 4 <= t_.size() &&
-                 (t_[p_ + 2] == '0' || t_[p_ + 2] == '1') &&
-                 std::isxdigit(static_cast<unsigned char>(t_[p_ + 3]))) {
-        out += static_cast<char>(std::strtol(std::string(t_.substr(p_, 4)).c_str(), nullptr, 16));
-        p_ += 4;
-      } else {
-        return false;
-      }
+      out += static_cast<char>(c);
     }
+    return ++p_, true;
   }
 
   std::string_view t_;
