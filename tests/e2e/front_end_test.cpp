@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
-#include "fuzz/json_check.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
@@ -32,7 +29,8 @@ TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
   }
 }
 
-// One valid JSON line and nothing else, the same run after run.
+// One line and nothing else, the same run after run; the lines themselves are checked where
+// each command is.
 TEST(E2EFrontEnd, EachAnsweringCommandWritesOneLineRunAfterRun) {
   for (const std::string command : {"check", "request", "micbusy", "windows", "audioout"}) {
     SCOPED_TRACE(command);
@@ -40,7 +38,6 @@ TEST(E2EFrontEnd, EachAnsweringCommandWritesOneLineRunAfterRun) {
     ASSERT_EQ(first.status, 0) << first.err;
     ASSERT_EQ(first.err, "");
     ASSERT_EQ(first.out.find('\n'), first.out.size() - 1) << first.out;
-    EXPECT_TRUE(fuzz::JsonReader(std::string_view(first.out).substr(0, first.out.size() - 1)).document());
     for (int i = 0; i < 3; ++i) EXPECT_EQ(runMirlet({command}).out, first.out);
   }
 }

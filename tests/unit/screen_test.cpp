@@ -4,6 +4,7 @@
 
 #include "fakes/fake_capture.hpp"
 #include "mirlet/screen/geometry.hpp"
+#include "mirlet/screen/list_windows.hpp"
 #include "mirlet/screen/shot.hpp"
 
 namespace mirlet::testing {
@@ -16,6 +17,21 @@ Display display(std::uint32_t id, Rect frame) {
 
 Image picture(std::uint32_t width, std::uint32_t height) {
   return makeImage(width, height, [](std::uint8_t*, std::size_t) {});
+}
+
+// The whole line: brackets, commas and each record's members in order.
+TEST(Screen, WindowsOfEightyPointsEachWayInTheirOrder) {
+  FakeScreen screen;
+  screen.content = Content{{{3, "t/1", "A", {-5.5, 0, 80, 80}},
+                            {4, "", "", {0, 0, 79.9, 500}},
+                            {5, "\xFF", "", {0, 0, 500, 79.99}},
+                            {6, "", "B", {300, 200, -100, -80}}},  // counted from the far corner
+                           {}};
+  EXPECT_EQ(listWindows(screen),
+            "[{\"id\":3,\"app\":\"A\",\"title\":\"t\\/1\",\"x\":-5.5,\"y\":0,\"w\":80,\"h\":80},"
+            "{\"id\":6,\"app\":\"B\",\"title\":\"\",\"x\":200,\"y\":120,\"w\":100,\"h\":80}]");
+  screen.content = std::unexpected("no X");
+  EXPECT_EQ(listWindows(screen), refuse("no_shareable_content"));
 }
 
 // Each way `shot` can go: what it asks of the screen, in order, and how it ends.
@@ -67,10 +83,6 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
   screen.writes.assign({true});
   EXPECT_TRUE(shot(screen, [](auto) {}, 8, "o.png"));
   EXPECT_EQ(screen.log.back(), "write 200x200 at o.png");
-  screen.content = Content{{{8, "", "", {0, 0, 100, 100}}}, {}};
-  EXPECT_EQ(shot(screen, [](auto) {}, 7, "o.png"), refuse("window_not_found"));
-  screen.content = std::unexpected("no X");
-  EXPECT_EQ(shot(screen, [](auto) {}, 8, "o.png"), refuse("no_shareable_content"));
 }
 
 TEST(Screen, TheMidpointPicksTheDisplayLeftAndTopEdgesInside) {
