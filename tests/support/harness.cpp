@@ -68,12 +68,13 @@ Process::~Process() {
     if (fd >= 0) ::close(fd);
 }
 
+// Once reaped, never asked again: the id may already belong to another child.
 bool Process::reap(bool block) {
-  pid_t result;
-  do result = ::waitpid(pid_, &status_, block ? 0 : WNOHANG);
-  while (result < 0 && errno == EINTR);
-  reaped_ = reaped_ || result == pid_;
-  return reaped_;
+  pid_t result = 0;
+  const int options = block ? 0 : WNOHANG;
+  while (!reaped_ && (result = ::waitpid(pid_, &status_, options)) < 0 && errno == EINTR) {
+  }
+  return reaped_ = reaped_ || result == pid_;
 }
 
 Process Process::start(const std::vector<std::string>& argv, const EnvChanges& env,
@@ -106,8 +107,8 @@ Process Process::start(const std::vector<std::string>& argv, const EnvChanges& e
   std::vector<char*> pointers;
   for (auto& arg : args) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
-  const int error = ::posix_spawnp(&process.pid_, args[0].c_str(), &actions, &attributes, pointers.data(),
-                                   environ);
+  const int error = ::posix_spawnp(&process.pid_, args[0].c_str(), &actions, &attributes,
+                                   pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (process.out_ < 0 || process.err_ < 0 || error != 0)
