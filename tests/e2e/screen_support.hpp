@@ -23,8 +23,7 @@ struct DecodedPng {
   }
   std::size_t count(std::uint32_t color) const {
     std::size_t n = 0;
-    for (std::uint32_t y = 0; y < height; ++y)
-      for (std::uint32_t x = 0; x < width; ++x) n += at(x, y) == color;
+    for (std::size_t i = 0; i < rgb.size(); i += 3) n += at(i / 3 % width, i / 3 / width) == color;
     return n;
   }
 };
@@ -56,30 +55,26 @@ inline XClient startClient(std::vector<std::string> argv, const std::string& tit
   Process process = Process::start(argv, env);
   const RunResult found =
       run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^" + title + "$"}, env, 10s);
-  const auto end = found.out.find('\n');
-  if (found.status != 0 || end == std::string::npos)
+  if (found.status != 0 || found.out.find('\n') == std::string::npos)
     throw std::runtime_error("no window named " + title + ": " + found.err);
-  return {std::move(process), found.out.substr(0, end)};
+  return {std::move(process), found.out.substr(0, found.out.find('\n'))};
 }
 
 // An Xvfb of a test's own, for a setup the shared one must not be put into.
-class PrivateX {
- public:
-  explicit PrivateX(std::vector<std::string> options) {
-    testDisplay();
-    std::vector<std::string> argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    server_ = std::make_unique<Process>(Process::start(argv));
-    const auto number = server_->waitForLine(10s);
-    if (!number) throw std::runtime_error("Xvfb did not start: " + server_->errorSoFar());
-    display_ = ":" + *number;
+struct PrivateX {
+  explicit PrivateX(const std::vector<std::string>& options)
+      : server(Process::start(xvfb(options))) {
+    const auto number = server.waitForLine(10s);
+    if (!number) throw std::runtime_error("Xvfb did not start");
+    display = ":" + *number;
   }
-  const std::string& display() const { return display_; }
-  EnvChanges env() const { return {{"DISPLAY", display_}}; }
-
- private:
-  std::unique_ptr<Process> server_;
-  std::string display_;
+  EnvChanges env() const { return {{"DISPLAY", display}}; }
+  static std::vector<std::string> xvfb(std::vector<std::string> options) {
+    options.insert(options.begin(), {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"});
+    return options;
+  }
+  Process server;
+  std::string display;
 };
 
 // The record of window `id` in a `windows` line, from its opening brace; empty when absent.

@@ -2,6 +2,7 @@
 // A Platform of fakes. Every piece starts as a refusing default; a test points the piece it cares
 // about at a fake of its own.
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,13 +16,8 @@ class FakeScreenAccess final : public ScreenAccess {
  public:
   bool allowed = false;
   bool grantOnRequest = false;
-  int requests = 0;
   bool preflight() override { return allowed; }
-  bool request() override {
-    ++requests;
-    if (grantOnRequest) allowed = true;
-    return allowed;
-  }
+  bool request() override { return allowed = allowed || grantOnRequest; }
 };
 
 class RefusingAudioDevices final : public AudioDevices {
@@ -45,9 +41,7 @@ class RecordingFileManager final : public FileManager {
   std::vector<std::string> directories;
   std::vector<std::string> removed;
   bool isDirectory(const std::string& path) override {
-    for (const auto& directory : directories)
-      if (directory == path) return true;
-    return false;
+    return std::ranges::find(directories, path) != directories.end();
   }
   void removeItem(const std::string& path) override { removed.push_back(path); }
 };
@@ -55,9 +49,8 @@ class RecordingFileManager final : public FileManager {
 // A stop signal that has always come already.
 class PendingStopSignals final : public StopSignals {
  public:
-  int holds = 0, waits = 0;
-  void hold() override { ++holds; }
-  void wait() override { ++waits; }
+  void hold() override {}
+  void wait() override {}
 };
 
 struct FakePlatform {

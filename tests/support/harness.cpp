@@ -3,15 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/mman.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,21 +23,18 @@ extern char** environ;
 namespace mirlet::testing {
 namespace {
 
-std::string firstLineOf(const std::string& path) {
-  const std::string text = readFile(path);
-  return text.substr(0, text.find('\n'));
-}
-
 struct TestServers {
-  std::string dir;
-  std::string display;
-  std::string pulseServer;
+  std::string dir, display, pulseServer;
   TestServers() {
     // CTest runs the sound tests once more against a second desktop and names its folder here.
     const char* chosen = std::getenv("MIRLET_SERVICES_DIR");
     dir = chosen != nullptr && *chosen != '\0' ? chosen : MIRLET_SERVICES_DIR;
-    display = firstLineOf(dir + "/display");
-    pulseServer = firstLineOf(dir + "/pulse-server");
+    const auto firstLine = [&](const char* name) {
+      const std::string text = readFile(dir + "/" + name);
+      return text.substr(0, text.find('\n'));
+    };
+    display = firstLine("display");
+    pulseServer = firstLine("pulse-server");
     if (display.empty() || pulseServer.empty())
       throw std::runtime_error("the private test servers are not running (" + dir + ")");
     ::setenv("DISPLAY", display.c_str(), 1);
@@ -55,60 +51,44 @@ const TestServers& servers() {
   return instance;
 }
 
-// The program's output goes to files of its own, read when asked for: no reader threads.
-int outputFile(const char* name) {
-  const int fd = ::memfd_create(name, MFD_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("memfd_create failed");
-  return fd;
-}
-
 std::string contents(int fd) { return readFile("/proc/self/fd/" + std::to_string(fd)); }
 
 }  // namespace
 
-struct Process::State {
-  pid_t pid = -1;
-  bool reaped = false;
-  int waitStatus = 0;
-  int out = -1;
-  int err = -1;
+Process::Process(Process&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), reaped_(other.reaped_), status_(other.status_),
+      out_(std::exchange(other.out_, -1)), err_(std::exchange(other.err_, -1)) {}
 
-  bool reap(bool block) {
-    while (!reaped) {
-      const pid_t result = ::waitpid(pid, &waitStatus, block ? 0 : WNOHANG);
-      if (result == pid) reaped = true;
-      if (result == pid || (result < 0 && errno != EINTR) || result == 0) break;
-    }
-    return reaped;
+Process::~Process() {
+  if (pid_ > 0 && !reaped_) {
+    ::kill(pid_, SIGKILL);
+    reap(true);
   }
-  ~State() {
-    if (pid > 0 && !reaped) {
-      ::kill(pid, SIGKILL);
-      reap(true);
-    }
-    if (out >= 0) ::close(out);
-    if (err >= 0) ::close(err);
-  }
-};
+  for (int fd : {out_, err_})
+    if (fd >= 0) ::close(fd);
+}
 
-Process::Process(std::unique_ptr<State> state) : state_(std::move(state)) {}
-Process::Process(Process&&) noexcept = default;
-Process& Process::operator=(Process&&) noexcept = default;
-Process::~Process() = default;
+// Once reaped, never asked again: the id may already belong to another child.
+bool Process::reap(bool block) {
+  pid_t result = 0;
+  const int options = block ? 0 : WNOHANG;
+  while (!reaped_ && (result = ::waitpid(pid_, &status_, options)) < 0 && errno == EINTR) {
+  }
+  return reaped_ = reaped_ || result == pid_;
+}
 
 Process Process::start(const std::vector<std::string>& argv, const EnvChanges& env,
                        const std::string& workdir) {
   servers();
-  auto state = std::make_unique<State>();
-  state->out = outputFile("stdout");
-  state->err = outputFile("stderr");
+  Process process;
+  process.out_ = ::memfd_create("stdout", MFD_CLOEXEC);
+  process.err_ = ::memfd_create("stderr", MFD_CLOEXEC);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, state->out, 1);
-  posix_spawn_file_actions_adddup2(&actions, state->err, 2);
+  posix_spawn_file_actions_adddup2(&actions, process.out_, 1);
+  posix_spawn_file_actions_adddup2(&actions, process.err_, 2);
   if (!workdir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workdir.c_str());
-  // The child starts with no signal held or ignored, whatever this test process does.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none, all;
@@ -118,58 +98,49 @@ Process Process::start(const std::vector<std::string>& argv, const EnvChanges& e
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  // Environment changes go on the command line, through env(1).
   std::vector<std::string> args;
   if (!env.empty()) args.push_back("env");
   for (const auto& [name, value] : env)
-    if (!value) args.insert(args.end(), {"-u", name});
-  for (const auto& [name, value] : env)
     if (value) args.push_back(name + "=" + *value);
+    else args.insert(args.begin() + 1, {"-u", name});
   args.insert(args.end(), argv.begin(), argv.end());
   std::vector<char*> pointers;
   for (auto& arg : args) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
-  const int error = ::posix_spawnp(&state->pid, args.at(0).c_str(), &actions, &attributes,
+  const int error = ::posix_spawnp(&process.pid_, args[0].c_str(), &actions, &attributes,
                                    pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (error != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(error));
-  return Process(std::move(state));
+  if (process.out_ < 0 || process.err_ < 0 || error != 0)
+    throw std::runtime_error("cannot start " + argv.at(0) + ": " + std::strerror(error));
+  return process;
 }
 
-pid_t Process::pid() const { return state_->pid; }
-
 void Process::signal(int signal) const {
-  if (!state_->reaped) ::kill(state_->pid, signal);
+  if (!reaped_) ::kill(pid_, signal);
 }
 
 std::optional<std::string> Process::waitForLine(std::chrono::milliseconds timeout) {
-  std::string out;
-  eventually([&] {
-    out = contents(state_->out);
-    return out.find('\n') != std::string::npos || state_->reap(false);
-  }, timeout);
-  out = contents(state_->out);
-  const auto end = out.find('\n');
-  if (end == std::string::npos) return std::nullopt;
-  return out.substr(0, end);
+  const auto line = [&] { return contents(out_).find('\n') != std::string::npos; };
+  eventually([&] { return line() || reap(false); }, timeout);
+  const std::string out = contents(out_);
+  if (!line()) return std::nullopt;
+  return out.substr(0, out.find('\n'));
 }
 
 RunResult Process::wait(std::chrono::milliseconds timeout) {
   RunResult result;
-  if (!eventually([&] { return state_->reap(false); }, timeout)) {
+  if (!eventually([&] { return reap(false); }, timeout)) {
     result.timedOut = true;
-    ::kill(state_->pid, SIGKILL);
-    state_->reap(true);
+    ::kill(pid_, SIGKILL);
+    reap(true);
   }
-  result.out = contents(state_->out);
-  result.err = contents(state_->err);
-  if (WIFEXITED(state_->waitStatus)) result.status = WEXITSTATUS(state_->waitStatus);
-  if (WIFSIGNALED(state_->waitStatus)) result.signal = WTERMSIG(state_->waitStatus);
+  result.out = contents(out_);
+  result.err = contents(err_);
+  if (WIFEXITED(status_)) result.status = WEXITSTATUS(status_);
+  if (WIFSIGNALED(status_)) result.signal = WTERMSIG(status_);
   return result;
 }
-
-std::string Process::errorSoFar() const { return contents(state_->err); }
 
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env,
               std::chrono::milliseconds timeout, const std::string& workdir) {
@@ -208,29 +179,25 @@ SilentSocket::SilentSocket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK
         ::listen(fd_, 16) == 0;
 }
 
-SilentSocket::~SilentSocket() {
-  if (fd_ >= 0) ::close(fd_);
-}
+SilentSocket::~SilentSocket() { ::close(fd_); }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
+  while (!condition()) {
     if (std::chrono::steady_clock::now() >= deadline) return condition();
     std::this_thread::sleep_for(5ms);
   }
+  return true;
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
   std::ostringstream contents;
-  contents << file.rdbuf();
+  contents << std::ifstream(path, std::ios::binary).rdbuf();
   return contents.str();
 }
 
 void writeFile(const std::string& path, const std::string& contents) {
-  std::ofstream file(path, std::ios::binary);
-  file << contents;
+  std::ofstream(path, std::ios::binary) << contents;
 }
 
 bool fileExists(const std::string& path) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "fakes/fake_capture.hpp"
 #include "mirlet/screen/geometry.hpp"
 #include "mirlet/screen/list_windows.hpp"
@@ -17,17 +15,11 @@ Display display(std::uint32_t id, Rect frame) {
           static_cast<std::int64_t>(frame.height)};
 }
 
-// Blue = x, green = y, both modulo 256: every pixel tells where it came from.
-Image coordinates(std::uint32_t width, std::uint32_t height) {
-  return makeImage(width, height, [&](std::uint8_t* pixels, std::size_t stride) {
-    for (std::uint32_t y = 0; y < height; ++y)
-      for (std::uint32_t x = 0; x < width; ++x) {
-        pixels[y * stride + x * 4] = static_cast<std::uint8_t>(x);
-        pixels[y * stride + x * 4 + 1] = static_cast<std::uint8_t>(y);
-      }
-  });
+Image picture(std::uint32_t width, std::uint32_t height) {
+  return makeImage(width, height, [](std::uint8_t*, std::size_t) {});
 }
 
+// The whole line: brackets, commas and each record's members in order.
 TEST(Screen, WindowsOfEightyPointsEachWayInTheirOrder) {
   FakeScreen screen;
   screen.content = Content{{{3, "t/1", "A", {-5.5, 0, 80, 80}},
@@ -44,8 +36,8 @@ TEST(Screen, WindowsOfEightyPointsEachWayInTheirOrder) {
 
 // Each way `shot` can go: what it asks of the screen, in order, and how it ends.
 TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
-  const Image window = coordinates(200, 100);
-  const Image whole = coordinates(400, 300);  // display 2, 200 x 150 points at (100, 0)
+  const Image window = picture(200, 100);
+  const Image whole = picture(400, 300);  // display 2, 200 x 150 points at (100, 0)
   struct Case {
     const char* name;
     std::vector<Answer<Image>> pictures;
@@ -87,25 +79,10 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
   // A window off every display: the first display's whole picture, uncropped.
   FakeScreen screen;
   screen.content = Content{{{8, "", "", {5000, 5000, 100, 50}}}, two};
-  screen.pictures.assign({std::unexpected("gone"), coordinates(200, 200)});
+  screen.pictures.assign({std::unexpected("gone"), picture(200, 200)});
   screen.writes.assign({true});
   EXPECT_TRUE(shot(screen, [](auto) {}, 8, "o.png"));
   EXPECT_EQ(screen.log.back(), "write 200x200 at o.png");
-  screen.content = Content{{{8, "", "", {0, 0, 100, 100}}}, {}};
-  EXPECT_EQ(shot(screen, [](auto) {}, 7, "o.png"), refuse("window_not_found"));
-  screen.content = std::unexpected("no X");
-  EXPECT_EQ(shot(screen, [](auto) {}, 8, "o.png"), refuse("no_shareable_content"));
-}
-
-TEST(Screen, CaptureSizesAreTwiceTheTruncatedPointsAndAtLeastTwo) {
-  const std::pair<Rect, PixelSize> cases[] = {
-      {{0, 0, 100.7, 50.2}, {200, 100}},  {{0, 0, 0.99, 0}, {2, 2}},
-      {{500, 500, -300.9, -200}, {600, 400}},
-      {{0, 0, std::nan(""), INFINITY}, {2, std::int64_t{1} << 53}}};
-  for (const auto& [frame, size] : cases) EXPECT_EQ(windowCaptureSize(frame), size);
-  EXPECT_EQ(displayCaptureSize(display(1, {0, 0, 1920, 1080})), (PixelSize{3840, 2160}));
-  EXPECT_EQ(cropRectangle({0.25, 10.5, 100.5, 50}, {-100, 0, 800, 600}),
-            (Rect{200.5, 21, 201, 100}));
 }
 
 TEST(Screen, TheMidpointPicksTheDisplayLeftAndTopEdgesInside) {
@@ -120,29 +97,6 @@ TEST(Screen, TheMidpointPicksTheDisplayLeftAndTopEdgesInside) {
   for (const auto& [window, id] : cases)
     EXPECT_EQ(displayForWindow(displays, window)->displayID, id) << window.x << "," << window.y;
   EXPECT_FALSE(displayForWindow({}, {0, 0, 10, 10}));
-}
-
-TEST(Screen, CropsMoveEdgesOutToWholePixelsAndClipToThePicture) {
-  const Image picture = coordinates(200, 100);
-  struct Case {
-    Rect rect;
-    std::optional<Rect> part;  // whole pixels
-  };
-  const Case cases[] = {
-      {{20.5, 19.9, 10, 10}, Rect{20, 19, 11, 11}},  {{-40, -10, 100, 50}, Rect{0, 0, 60, 40}},
-      {{150, 80, 100, 100}, Rect{150, 80, 50, 20}},  {{80, 60, -20, -30}, Rect{60, 30, 20, 30}},
-      {{200, 0, 10, 10}, std::nullopt},              {{50, 50, 0, 0}, std::nullopt},
-      {{std::nan(""), 0, 10, 10}, std::nullopt}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.rect.x << ", " << c.rect.y);
-    const auto part = cropImage(picture, c.rect);
-    ASSERT_EQ(part.has_value(), c.part.has_value());
-    if (!part) continue;
-    EXPECT_EQ((Rect{double(part->row(0)[0]), double(part->row(0)[1]), double(part->width),
-                    double(part->height)}),
-              c.part);
-    EXPECT_EQ(part->row(part->height - 1)[1], c.part->y + c.part->height - 1);
-  }
 }
 
 }  // namespace
