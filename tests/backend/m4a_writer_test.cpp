@@ -11,7 +11,12 @@
 namespace mirlet::testing {
 namespace {
 
-constexpr std::int64_t kBufferFrames = 2400;  // 50 ms, as the capture delivers them
+constexpr std::int64_t kBufferFrames = 4800;  // 100 ms, as the capture delivers them
+
+// 48 kHz stereo at `frame`: `samples`, or silence.
+SampleBuffer audioBuffer(std::int64_t frame, const float* samples = nullptr) {
+  return {true, {frame, 48000}, 48000, 2, samples, kBufferFrames};
+}
 
 struct FileRig {
   std::unique_ptr<AudioRecording> recording =
@@ -40,8 +45,7 @@ struct FileRig {
             hertz > 0 ? static_cast<float>(0.5 * std::sin(2 * M_PI * hertz * t))
                       : static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) - 0.5f;
       }
-      SampleBuffer buffer = audioBuffer(at, kBufferFrames);
-      buffer.samples = samples.data();
+      const SampleBuffer buffer = audioBuffer(at, samples.data());
       ASSERT_TRUE(eventually([&] { return file->isReadyForMoreMediaData(); }));
       ASSERT_TRUE(file->append(buffer));
     }
@@ -55,7 +59,7 @@ struct FileRig {
   }
 };
 
-TEST(BackendM4aWriter, AacLcStereoAt48kHzAnd128kbpsWithGapsAsSilence) {
+TEST(BackendM4aWriter, AacLcAt128kbpsWithGapsAsSilence) {
   TempDir dir;
   FileRig tone(dir / "tone.m4a");
   tone.file->start(MediaTime{96000, 48000});
@@ -63,12 +67,7 @@ TEST(BackendM4aWriter, AacLcStereoAt48kHzAnd128kbpsWithGapsAsSilence) {
   tone.append(4 * 48000, 48000);  // the second second never came
   ASSERT_TRUE(tone.finish());
   const Probe probe = probeFile(dir / "tone.m4a");
-  ASSERT_TRUE(probe.readable);
-  EXPECT_EQ(probe.codec, "aac");
-  EXPECT_EQ(probe.profile, "LC");
-  EXPECT_EQ(probe.brand, "M4A ");
-  EXPECT_EQ(probe.sampleRate, 48000);
-  EXPECT_EQ(probe.channels, 2);
+  EXPECT_EQ(probe.format, "aac LC 48000 2 M4A ");
   EXPECT_NEAR(probe.duration, 3.0, 0.03);
   const auto left = decodeLeft(dir / "tone.m4a");
   const double toneDb = 20 * std::log10(0.5 / std::sqrt(2));
@@ -84,16 +83,6 @@ TEST(BackendM4aWriter, AacLcStereoAt48kHzAnd128kbpsWithGapsAsSilence) {
   EXPECT_NEAR(probeFile(dir / "noise.m4a").bitRate, 128000, 12000);
 }
 
-TEST(BackendM4aWriter, AFileThatNeverStartedIsValidAndEmpty) {
-  TempDir dir;
-  FileRig rig(dir / "empty.m4a");
-  ASSERT_TRUE(rig.finish());
-  const Probe probe = probeFile(dir / "empty.m4a");
-  EXPECT_TRUE(probe.readable);
-  EXPECT_EQ(probe.codec, "aac");
-  EXPECT_LE(probe.duration, 0.03);
-}
-
 TEST(BackendM4aWriter, AFullQueueMakesTheFileNotReadyInsteadOfWaiting) {
   TempDir dir;
   FileRig rig(dir / "full.m4a");
@@ -101,7 +90,7 @@ TEST(BackendM4aWriter, AFullQueueMakesTheFileNotReadyInsteadOfWaiting) {
   int refused = 0;
   for (std::int64_t at = 0; at < 60 * 48000; at += kBufferFrames) {
     if (!rig.file->isReadyForMoreMediaData()) ++refused;
-    else rig.file->append(audioBuffer(at, kBufferFrames));
+    else rig.file->append(audioBuffer(at));
   }
   EXPECT_GT(refused, 0);
   ASSERT_TRUE(rig.finish());
@@ -114,7 +103,9 @@ TEST(BackendM4aWriter, AFileRemovedWhileWrittenFailsAtOnceAndNeverCompletes) {
   rig.append(0, 48000);
   ASSERT_EQ(run({"rm", dir / "gone.m4a"}).status, 0);
   auto failed = rig.failure.get_future();
-  rig.append(48000, 48000);  // queued at once; the writer looks once a quarter second
+  // A second more, taken or not: the writer looks once a quarter second.
+  for (std::int64_t at = 48000; at < 2 * 48000; at += kBufferFrames)
+    (void)rig.file->append(audioBuffer(at));
   ASSERT_EQ(failed.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(failed.get(), dir / "gone.m4a" + " was removed while it was written");
   EXPECT_FALSE(rig.file->isReadyForMoreMediaData());

@@ -1,107 +1,26 @@
 #pragma once
-// Fakes for recording audio (a capture and a file that log what they are asked), and the tools
-// that read a recorded file back.
+// Sound for the tests: a tone to play, and the tools that read a recorded file back.
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <deque>
-#include <functional>
-#include <future>
-#include <memory>
-#include <optional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "mirlet/platform/platform.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
 
-// A capture and a file that the test drives and reads by hand.
-struct MediaLog {
-  std::vector<std::string> calls;  // what was asked, in order
-  std::vector<MediaTime> appended;
-  bool ready = true;
-  std::function<void()> completion;     // kept by finish for the test to run
-  std::promise<void> finishing;         // kept when finish has run, on whatever thread
-  WriteFailureHandler failed;           // kept by makeAudioFile
-  std::optional<std::string> fileRefusal, startRefusal;
-  SampleHandler* handler = nullptr;     // what the capture delivers to
-};
-
-class FakeAudioRecording final : public AudioRecording {
- public:
-  std::shared_ptr<MediaLog> log = std::make_shared<MediaLog>();
-
-  std::unique_ptr<AudioCapture> makeSystemAudioCapture(int rate, int channels) override {
-    log->calls.push_back("capture " + std::to_string(rate) + " " + std::to_string(channels));
-    return std::make_unique<Capture>(log);
-  }
-  Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
-                                                   const AudioOutputSettings& settings,
-                                                   WriteFailureHandler failed) override {
-    log->calls.push_back("file " + path + " " + std::to_string(settings.sampleRate) + " " +
-                         std::to_string(settings.numberOfChannels) + " " +
-                         std::to_string(settings.encoderBitRate));
-    if (log->fileRefusal) return std::unexpected(*log->fileRefusal);
-    log->failed = std::move(failed);
-    return std::make_unique<File>(log);
-  }
-
- private:
-  struct Capture final : AudioCapture {
-    explicit Capture(std::shared_ptr<MediaLog> log) : log(std::move(log)) {}
-    Answer<void> start(SampleHandler& handler, const std::string& label) override {
-      log->calls.push_back("start " + label);
-      if (log->startRefusal) return std::unexpected(*log->startRefusal);
-      log->handler = &handler;
-      return {};
-    }
-    void stop() override { log->calls.push_back("stop"); }
-    std::shared_ptr<MediaLog> log;
-  };
-  struct File final : AudioFile {
-    explicit File(std::shared_ptr<MediaLog> log) : log(std::move(log)) {}
-    bool isReadyForMoreMediaData() const override { return log->ready; }
-    void start(MediaTime time) override {
-      log->calls.push_back("startFile " + std::to_string(time.value));
-    }
-    bool append(const SampleBuffer& buffer) override {
-      log->calls.push_back("append");
-      log->appended.push_back(buffer.presentationTimeStamp);
-      return true;
-    }
-    void finish(std::function<void()> completion) override {
-      log->calls.push_back("finish");
-      log->completion = std::move(completion);
-      log->finishing.set_value();
-    }
-    std::shared_ptr<MediaLog> log;
-  };
-};
-
-// A valid 48 kHz stereo buffer of silence at `frame`.
-inline SampleBuffer audioBuffer(std::int64_t frame, std::int64_t frames = 480) {
-  SampleBuffer buffer;
-  buffer.isValid = true;
-  buffer.presentationTimeStamp = MediaTime{frame, 48000};
-  buffer.sampleRate = 48000;
-  buffer.channelCount = 2;
-  buffer.frameCount = frames;
-  return buffer;
-}
-
-// Reading back a recorded file with FFmpeg's own tools.
-
+// What ffprobe reads of a recorded file: its audio format as "codec profile rate channels brand"
+// ("aac LC 48000 2 M4A " for mirlet's files), its duration in seconds (-1 when it names none)
+// and bit rate; `readable` when it read the file without a complaint.
 struct Probe {
   bool readable = false;
-  std::string codec, profile, brand;
-  int sampleRate = 0;
-  int channels = 0;
+  std::string format;
+  double duration = -1;
   long bitRate = 0;
-  double duration = -1;  // seconds; -1 when ffprobe names none
 };
 
 inline Probe probeFile(const std::string& path) {
@@ -110,23 +29,19 @@ inline Probe probeFile(const std::string& path) {
            "stream=codec_name,profile,sample_rate,channels,bit_rate:format=duration:format_tags="
            "major_brand",
            "-of", "default=noprint_wrappers=1", path});
-  Probe probe;
-  probe.readable = result.status == 0 && result.err.empty();
+  std::map<std::string, std::string> values;
   std::istringstream lines(result.out);
-  for (std::string line; std::getline(lines, line);) {
-    const auto equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
-    if (value == "N/A") continue;
-    if (key == "codec_name") probe.codec = value;
-    else if (key == "profile") probe.profile = value;
-    else if (key == "TAG:major_brand") probe.brand = value;
-    else if (key == "sample_rate") probe.sampleRate = std::stoi(value);
-    else if (key == "channels") probe.channels = std::stoi(value);
-    else if (key == "bit_rate") probe.bitRate = std::stol(value);
-    else if (key == "duration") probe.duration = std::stod(value);
-  }
-  return probe;
+  for (std::string line; std::getline(lines, line);)
+    if (const auto equals = line.find('='); equals != std::string::npos)
+      values[line.substr(0, equals)] = line.substr(equals + 1);
+  const auto number = [&](const char* key) {
+    const std::string& value = values[key];
+    return value.empty() || value == "N/A" ? -1.0 : std::stod(value);
+  };
+  return {result.status == 0 && result.err.empty(),
+          values["codec_name"] + " " + values["profile"] + " " + values["sample_rate"] + " " +
+              values["channels"] + " " + values["TAG:major_brand"],
+          number("duration"), static_cast<long>(number("bit_rate"))};
 }
 
 // The left channel of the decoded file at 48 kHz; empty when it cannot be decoded.

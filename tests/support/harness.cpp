@@ -156,6 +156,14 @@ RunResult runMirlet(const std::vector<std::string>& args, const EnvChanges& env,
   return run(argv, env, timeout, workdir);
 }
 
+std::string pactl(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"pactl"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string out = run(argv).out;
+  if (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
 const std::string& testDisplay() { return servers().display; }
 const std::string& testPulseServer() { return servers().pulseServer; }
 const std::string& testServicesDir() { return servers().dir; }

@@ -57,6 +57,8 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
 RunResult runMirlet(const std::vector<std::string>& args, const EnvChanges& env = {},
                     std::chrono::milliseconds timeout = 20s, const std::string& workdir = "");
 std::string mirletBinary();
+// Runs pactl on the tests' sound server; its output without the last line feed.
+std::string pactl(const std::vector<std::string>& args);
 
 // The private servers that the test fixture started (":N" and "unix:/...") and its folder. The
 // first call also puts them into this process's environment, for every program started here.

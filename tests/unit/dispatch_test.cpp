@@ -25,8 +25,6 @@ TEST(Dispatch, EachWordGivesItsLineOrReason) {
       {{"request"}, "{\"screen\":false}"},
       {{"micbusy"}, "{\"busy\":false}"},
       {{"windows", "extra"}, "[]"},
-      {{"Check"}, refuse("unknown command Check")},
-      {{""}, refuse("unknown command ")},
       {{"audioOut"}, refuse("unknown command audioOut")},
       {{"audio", "a.m4a"}, refuse("no_display")},
       {{"audioout"}, "{\"ok\":false}"},
@@ -56,13 +54,6 @@ TEST(Dispatch, WindowIdsAsTyped) {
       {"\xEF\xBC\x94\xEF\xBC\x92", {}},  // full-width digits
       {std::string("4\0" "2", 3), {}}};
   for (const auto& [text, id] : cases) EXPECT_EQ(parseWindowID(text), id) << text;
-}
-
-TEST(Dispatch, OnlyARecordingHoldsTheStopSignals) {
-  for (const auto& [args, recording] : std::vector<std::pair<std::vector<std::string>, bool>>{
-           {{"m", "audio", "a.m4a"}, true}, {{"m", "audio"}, false}, {{"m", "audioout"}, false},
-           {{"m"}, false}})
-    EXPECT_EQ(isRecording(args), recording) << ::testing::PrintToString(args);
 }
 
 }  // namespace

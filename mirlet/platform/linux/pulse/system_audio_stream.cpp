@@ -6,6 +6,7 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -425,8 +426,10 @@ class SystemAudioCapture {
     if (skip < frames) deliver(samples ? samples + skip * channels_ : nullptr, frames - skip);
   }
 
-  // `samples` is null for silence.
+  // `samples` is null for silence. Only ever on the loop's thread: the one serial queue that the
+  // recorder's state relies on.
   void deliver(const float* samples, std::int64_t frames) {
+    assert(pa_threaded_mainloop_in_thread(loop_.get()));
     while (frames > 0 && !stopping_) {
       // Silence goes in pieces, so that no piece waits long for room in the file's queue.
       const std::int64_t count = samples ? frames : std::min(frames, kSilenceChunkFrames);
