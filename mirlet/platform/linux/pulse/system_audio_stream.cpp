@@ -29,6 +29,8 @@ constexpr int kAttemptMilliseconds = 2000;
 // A stream that has delivered nothing for this long counts as stalled: silence stands in for it.
 // Working streams deliver every fragment.
 constexpr std::int64_t kStallNanoseconds = 1'000'000'000;
+// A stream linked to another source than the monitor asked for is tried again this often.
+constexpr int kMisplacedRetries = 8;
 // Silence goes out in pieces of at most this many frames per channel.
 constexpr std::int64_t kSilenceChunkFrames = 4800;
 
@@ -242,7 +244,12 @@ class SystemAudioCapture {
                                   kind == PA_SUBSCRIPTION_EVENT_REMOVE && index == self.sinkIndex_;
     const bool firstSink = facility == PA_SUBSCRIPTION_EVENT_SINK &&
                            kind == PA_SUBSCRIPTION_EVENT_NEW && !self.stream_;
-    if (defaultMayHaveChanged || recordedSinkGone || firstSink) self.resolve();
+    if (defaultMayHaveChanged || recordedSinkGone || firstSink) {
+      self.resolve();
+      // PipeWire's server announces a new default in steps (twice on an unplug), and an answer
+      // read between them can still name the old one: looked at once more when it has settled.
+      self.retryLater();
+    }
   }
 
   // Finds the default output and records its monitor, unless that is what is recorded already.
@@ -360,8 +367,15 @@ class SystemAudioCapture {
     switch (pa_stream_get_state(stream)) {
       case PA_STREAM_READY: {
         const char* source = pa_stream_get_device_name(stream);
-        // Never anything but the monitor that was asked for.
-        if (source == nullptr || self.monitorName_ != source) return self.recordNothing();
+        // Never anything but the monitor that was asked for. Should the server link a new
+        // stream elsewhere while its session manager is busy with a change, that stream goes,
+        // and the monitor is asked for again shortly.
+        if (source == nullptr || self.monitorName_ != source) {
+          self.recordNothing();
+          if (self.misplaced_++ < kMisplacedRetries) self.retryLater();
+          return;
+        }
+        self.misplaced_ = 0;
         if (self.starting_) self.completeStart("");
         break;
       }
@@ -375,6 +389,18 @@ class SystemAudioCapture {
       default:
         break;
     }
+  }
+
+  void retryLater() {
+    if (retry_ == nullptr)
+      retry_ = newTimer(kReconnectMilliseconds, &SystemAudioCapture::onRetry);
+    else
+      restartTimer(retry_, kReconnectMilliseconds);
+  }
+
+  static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+    auto& self = *static_cast<SystemAudioCapture*>(userdata);
+    if (!self.stopping_) self.resolve();
   }
 
   // Fills the time that no stream covers. While a stream delivers, it only watches for a stall.
@@ -465,6 +491,8 @@ class SystemAudioCapture {
   pa_time_event* startTimer_ = nullptr;
   pa_time_event* reconnect_ = nullptr;
   pa_time_event* pump_ = nullptr;
+  pa_time_event* retry_ = nullptr;
+  int misplaced_ = 0;  // streams in a row that were linked to another source
   CaptureTimeline timeline_;
   std::string sinkName_;     // the output whose monitor is recorded
   std::uint32_t sinkIndex_ = PA_INVALID_INDEX;
