@@ -132,6 +132,11 @@ class SystemAudioCapture {
     const timeval at = inMilliseconds(milliseconds);
     api_->time_restart(timer, &at);
   }
+  // Sets `timer` to fire in `milliseconds`, making it on first use.
+  void arm(pa_time_event*& timer, int milliseconds, TimerCallback callback) {
+    if (timer == nullptr) timer = newTimer(milliseconds, callback);
+    else restartTimer(timer, milliseconds);
+  }
   void cancelTimer(pa_time_event* timer) {
     if (timer != nullptr) api_->time_restart(timer, nullptr);
   }
@@ -209,10 +214,7 @@ class SystemAudioCapture {
     if (starting_) return failStart(contextError());
     closeStream();
     resolving_ = again_ = false;
-    if (reconnect_ == nullptr)
-      reconnect_ = newTimer(kReconnectMilliseconds, &SystemAudioCapture::onReconnect);
-    else
-      restartTimer(reconnect_, kReconnectMilliseconds);
+    arm(reconnect_, kReconnectMilliseconds, &SystemAudioCapture::onReconnect);
   }
 
   static void onReconnect(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
@@ -391,12 +393,7 @@ class SystemAudioCapture {
     }
   }
 
-  void retryLater() {
-    if (retry_ == nullptr)
-      retry_ = newTimer(kReconnectMilliseconds, &SystemAudioCapture::onRetry);
-    else
-      restartTimer(retry_, kReconnectMilliseconds);
-  }
+  void retryLater() { arm(retry_, kReconnectMilliseconds, &SystemAudioCapture::onRetry); }
 
   static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
     auto& self = *static_cast<SystemAudioCapture*>(userdata);
