@@ -200,7 +200,7 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
     ASSERT_EQ(recording.line, recordingLine(path));
     std::this_thread::sleep_for(std::chrono::seconds(3));
     c.change(desktop);
-    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    std::this_thread::sleep_for(std::chrono::seconds(5));
     recording.process.signal(SIGINT);
     const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() -
                                                        recording.started).count();
