@@ -29,8 +29,16 @@ constexpr int kAttemptMilliseconds = 2000;
 // A stream that has delivered nothing for this long counts as stalled: silence stands in for it.
 // Working streams deliver every fragment.
 constexpr std::int64_t kStallNanoseconds = 1'000'000'000;
-// A stream linked to another source than the monitor asked for is tried again this often.
+// A stream still silent after this long is made again. A stream can be ready and linked to
+// nothing: on PipeWire, the session manager can leave a new stream unlinked, and a patchbay can
+// cut its link; nothing tells the client, and that stream never delivers again. The longest quiet
+// a working stream has is PulseAudio's idle null sink rendering ahead: its first fragment came
+// 2.0 s after the stream was ready.
+constexpr std::int64_t kRemakeNanoseconds = 3'000'000'000;
+// A stream linked to another source than the monitor asked for is tried again, soon for the
+// first few times, then every few seconds.
 constexpr int kMisplacedRetries = 8;
+constexpr int kMisplacedBackoffMilliseconds = 3000;
 // Silence goes out in pieces of at most this many frames per channel.
 constexpr std::int64_t kSilenceChunkFrames = 4800;
 
@@ -329,6 +337,7 @@ class SystemAudioCapture {
     if (!pa_sample_spec_valid(&format)) return failStart("unsupported audio format");
     stream_.reset(pa_stream_new(context_.get(), "system audio", &format, nullptr));
     if (!stream_) return starting_ ? failStart(contextError()) : recordNothing();
+    streamMadeAt_ = monotonicNanoseconds();
     sinkName_ = sink;
     sinkIndex_ = index;
     monitorName_ = monitor;
@@ -374,7 +383,8 @@ class SystemAudioCapture {
         // and the monitor is asked for again shortly.
         if (source == nullptr || self.monitorName_ != source) {
           self.recordNothing();
-          if (self.misplaced_++ < kMisplacedRetries) self.retryLater();
+          self.retryLater(self.misplaced_++ < kMisplacedRetries ? kReconnectMilliseconds
+                                                                 : kMisplacedBackoffMilliseconds);
           return;
         }
         self.misplaced_ = 0;
@@ -393,7 +403,9 @@ class SystemAudioCapture {
     }
   }
 
-  void retryLater() { arm(retry_, kReconnectMilliseconds, &SystemAudioCapture::onRetry); }
+  void retryLater(int milliseconds = kReconnectMilliseconds) {
+    arm(retry_, milliseconds, &SystemAudioCapture::onRetry);
+  }
 
   static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
     auto& self = *static_cast<SystemAudioCapture*>(userdata);
@@ -414,6 +426,11 @@ class SystemAudioCapture {
     if (!self.live_ || now - self.lastAudioAt_ > kStallNanoseconds) {
       self.live_ = false;
       self.deliverSilenceUntil(now);
+      const std::int64_t quietSince = std::max(self.lastAudioAt_, self.streamMadeAt_);
+      if (self.stream_ && now - quietSince > kRemakeNanoseconds) {
+        self.closeStream();
+        self.resolve();
+      }
       self.restartTimer(timer, kFragmentMilliseconds);
       return;
     }
@@ -499,6 +516,7 @@ class SystemAudioCapture {
   bool sinkFound_ = false;
   bool live_ = false;        // the current stream delivers
   std::int64_t lastAudioAt_ = 0;
+  std::int64_t streamMadeAt_ = 0;  // when the current stream was asked for
   std::int64_t attemptStartedAt_ = 0;
   bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to now
   bool stopping_ = false;
