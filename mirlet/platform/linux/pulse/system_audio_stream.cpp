@@ -457,8 +457,10 @@ class SystemAudioCapture {
   void takeAudio(const float* samples, std::int64_t frames) {
     if (frames == 0 || stopping_) return;
     const std::int64_t now = monotonicNanoseconds();
-    CaptureTimeline::Placement placement;
-    if (!timeline_.inRun()) placement = timeline_.placeAudio(now - latencyNanoseconds(), frames);
+    // Asked once a run: after a stall, the server's estimate counts the time it stalled as
+    // latency, which would hide the audio it dropped meanwhile.
+    if (!timeline_.inRun()) runLatency_ = latencyNanoseconds();
+    const CaptureTimeline::Placement placement = timeline_.placeAudio(now - runLatency_, frames);
     live_ = true;
     lastAudioAt_ = now;
     deliver(nullptr, placement.silenceBefore);
@@ -516,6 +518,7 @@ class SystemAudioCapture {
   bool sinkFound_ = false;
   bool live_ = false;        // the current stream delivers
   std::int64_t lastAudioAt_ = 0;
+  std::int64_t runLatency_ = 0;  // how long before its arrival the run's first frame was captured
   std::int64_t streamMadeAt_ = 0;  // when the current stream was asked for
   std::int64_t attemptStartedAt_ = 0;
   bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to now
