@@ -1,5 +1,4 @@
 #include <csignal>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -13,15 +12,11 @@ int main(int argc, char** argv) {
   // Both live until the process ends: every end is an _Exit, never a return through destructors
   // while threads still run.
   static const std::vector<std::string> args(argv, argv + argc);
-  try {
-    static auto* system = new mirlet::LinuxPlatform();
-    mirlet::Platform& platform = system->platform();
-    if (mirlet::isRecording(args)) platform.stopSignals.hold();
-    const mirlet::Reporter report{
-        mirlet::writeNote, mirlet::writeLine,
-        [](const std::string& reason) { mirlet::finish(mirlet::refuse(reason)); }};
-    mirlet::finish(mirlet::runCommand(args, platform, report));
-  } catch (const std::exception& error) {
-    mirlet::finish(mirlet::refuse(std::string("platform_unavailable: ") + error.what()));
-  }
+  static auto* system = new mirlet::LinuxPlatform();
+  mirlet::Platform& platform = system->platform();
+  if (mirlet::isRecording(args)) platform.stopSignals.hold();
+  const mirlet::Reporter report{
+      mirlet::writeNote, mirlet::writeLine,
+      [](const std::string& reason) { mirlet::finish(mirlet::failure(reason)); }};
+  mirlet::finish(mirlet::runCommand(args, platform, report));
 }

@@ -2,9 +2,7 @@
 
 #include <string_view>
 
-#include "mirlet/audio/device_queries.hpp"
 #include "mirlet/cli/json.hpp"
-#include "mirlet/platform/four_char_code.hpp"
 
 namespace mirlet {
 namespace {
@@ -18,7 +16,7 @@ struct AudioOut {
 };
 
 std::string encode(const AudioOut& record) {
-  JsonWriter json;
+  JsonWriter json(Solidus::escaped);
   json.beginObject()
       .key("ok")
       .value(record.ok)
@@ -47,20 +45,38 @@ bool nameSaysHeadphones(std::string_view name) {
   return false;
 }
 
-bool isSpeaker(std::uint32_t transport, bool headphones) {
-  if (transport == fourCharCode("bltn")) return !headphones;
-  return transport == fourCharCode("hdmi") || transport == fourCharCode("dprt") ||
-         transport == fourCharCode("airp");
+bool isSpeaker(Transport transport, bool headphones) {
+  if (transport == Transport::builtIn) return !headphones;
+  return transport == Transport::hdmi || transport == Transport::displayPort ||
+         transport == Transport::airPlay;
+}
+
+// The four-character code by which callers know each transport, less its trailing blank ("usb ").
+// A transport that nothing tells is the code 0: four NUL characters.
+std::string_view transportText(Transport transport) {
+  switch (transport) {
+    case Transport::builtIn: return "bltn";
+    case Transport::usb: return "usb";
+    case Transport::bluetooth: return "blue";
+    case Transport::firewire: return "1394";
+    case Transport::thunderbolt: return "thun";
+    case Transport::hdmi: return "hdmi";
+    case Transport::displayPort: return "dprt";
+    case Transport::airPlay: return "airp";
+    case Transport::virtualDevice: return "virt";
+    case Transport::unknown: break;
+  }
+  return std::string_view("\0\0\0\0", 4);
 }
 
 }  // namespace
 
 std::string audioOut(AudioDevices& devices) {
-  const std::optional<OutputDevice> device = devices.defaultOutput();
-  if (!device) return "{\"ok\":false}";
+  const auto device = devices.defaultOutput().value_or(std::nullopt);
+  if (!device) return JsonWriter(Solidus::escaped).beginObject().key("ok").value(false).endObject().text();
   const bool headphones = device->headphonesPort || nameSaysHeadphones(device->name);
-  return encode({true, isSpeaker(device->transport, headphones), fourCC(device->transport),
-                 device->name, headphones});
+  return encode({true, isSpeaker(device->transport, headphones),
+                 std::string(transportText(device->transport)), device->name, headphones});
 }
 
 }  // namespace mirlet

@@ -13,22 +13,22 @@ constexpr const char* kStartFailed = "start_capture_failed: ";
 
 }  // namespace
 
-std::expected<std::unique_ptr<Recording>, std::string> startRecording(Platform& platform,
+Result<std::unique_ptr<Recording>> startRecording(Platform& platform,
                                                                      const std::string& path,
                                                                      const Reporter& report) {
   (void)ensureScreenAccess(platform.screenAccess);
-  const auto content = platform.screen.listContent();
-  if (!content || content->displays.empty()) return std::unexpected("no_display");
+  const auto displays = platform.screen.listDisplays();
+  if (!displays || displays->empty()) return failure("no_display");
 
   // Audio that cannot be written is lost: the recording ends at once, and says why.
   auto recorder = AudioRecorder::make(
       platform.audioRecording, platform.fileManager, path,
       [fail = report.fail](const std::string& reason) { fail("write_failed: " + reason); });
-  if (!recorder) return std::unexpected(kStartFailed + recorder.error());
+  if (!recorder) return failure(kStartFailed + recorder.error());
 
   auto capture = platform.audioRecording.makeSystemAudioCapture(48000, 2);
   if (auto started = capture->start(**recorder, kSampleHandlerQueue); !started)
-    return std::unexpected(kStartFailed + started.error());
+    return failure(kStartFailed + started.error());
   return std::make_unique<Recording>(std::move(capture), std::move(*recorder));
 }
 
@@ -42,8 +42,13 @@ void Recording::stop() {
 
 CommandResult recordAudio(Platform& platform, const std::string& path, const Reporter& report) {
   auto recording = startRecording(platform, path, report);
-  if (!recording) return refuse(recording.error());
-  report.line("{\"ok\":true,\"recording\":\"" + jsonStringBody(path) + "\"}");
+  if (!recording) return failure(recording.error());
+  report.line(JsonWriter(Solidus::asIs)
+                  .beginObject()
+                  .key("ok").value(true)
+                  .key("recording").value(path)
+                  .endObject()
+                  .text());
   // A stop asked for during the start has waited, pending, and is taken here at once.
   platform.stopSignals.wait();
   (*recording)->stop();

@@ -25,7 +25,7 @@ class Recording {
 
 // Starts recording what the machine plays into `path`: the running recording, or the failure
 // reason. Should the file fail later, `report.fail` is told why, at once.
-std::expected<std::unique_ptr<Recording>, std::string> startRecording(Platform& platform,
+Result<std::unique_ptr<Recording>> startRecording(Platform& platform,
                                                                      const std::string& path,
                                                                      const Reporter& report);
 

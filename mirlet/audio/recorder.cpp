@@ -2,17 +2,17 @@
 
 namespace mirlet {
 
-Answer<std::unique_ptr<AudioRecorder>> AudioRecorder::make(AudioRecording& recording,
+Result<std::unique_ptr<AudioRecorder>> AudioRecorder::make(AudioRecording& recording,
                                                            FileManager& fileManager,
                                                            const std::string& out,
                                                            WriteFailureHandler failed) {
   // Replacing means removing whatever the path names: never a user's folder, nor the working
   // folder that an empty path would stand for.
-  if (out.empty()) return std::unexpected("the output path is empty");
-  if (fileManager.isDirectory(out)) return std::unexpected(out + " is a folder, not a file");
+  if (out.empty()) return failure("the output path is empty");
+  if (fileManager.isDirectory(out)) return failure(out + " is a folder, not a file");
   fileManager.removeItem(out);
   auto file = recording.makeAudioFile(out, AudioOutputSettings{}, std::move(failed));
-  if (!file) return std::unexpected(file.error());
+  if (!file) return failure(file.error());
   return std::unique_ptr<AudioRecorder>(new AudioRecorder(std::move(*file)));
 }
 

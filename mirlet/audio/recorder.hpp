@@ -15,7 +15,7 @@ class AudioRecorder final : public SampleHandler {
   // A recorder for `out`, replacing what stood there. Refuses an empty path and a folder before
   // anything is removed; fails when no file can be made at the path. `failed` is told if the file
   // cannot be written any more.
-  static Answer<std::unique_ptr<AudioRecorder>> make(AudioRecording& recording,
+  static Result<std::unique_ptr<AudioRecorder>> make(AudioRecording& recording,
                                                      FileManager& fileManager,
                                                      const std::string& out,
                                                      WriteFailureHandler failed);

@@ -4,18 +4,16 @@
 // moment they happen, and for `audio`, whose line comes when the recording starts and whose end
 // comes later, the line and a failure that ends the run.
 
-#include <expected>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "mirlet/platform/result.hpp"
+
 namespace mirlet {
 
-using CommandResult = std::expected<std::string /* line */, std::string /* reason */>;
-
-inline std::unexpected<std::string> refuse(std::string reason) {
-  return std::unexpected(std::move(reason));
-}
+// The line, or the failure reason.
+using CommandResult = Result<std::string>;
 
 // The result of a command whose line went out while it ran: nothing more to write.
 inline CommandResult lineWritten() { return std::string(); }

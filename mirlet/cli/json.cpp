@@ -79,13 +79,6 @@ void appendEscaped(std::string& out, std::string_view text, bool escapeSolidus) 
 
 }  // namespace
 
-std::string jsonStringBody(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  appendEscaped(out, text, /*escapeSolidus=*/false);
-  return out;
-}
-
 void JsonWriter::separate() {
   if (needsComma_) text_ += ',';
   needsComma_ = true;
@@ -120,7 +113,7 @@ JsonWriter& JsonWriter::endArray() {
 JsonWriter& JsonWriter::key(std::string_view name) {
   separate();
   text_ += '"';
-  appendEscaped(text_, name, /*escapeSolidus=*/true);
+  appendEscaped(text_, name, solidus_ == Solidus::escaped);
   text_ += "\":";
   needsComma_ = false;
   return *this;
@@ -129,7 +122,7 @@ JsonWriter& JsonWriter::key(std::string_view name) {
 JsonWriter& JsonWriter::value(std::string_view text) {
   separate();
   text_ += '"';
-  appendEscaped(text_, text, /*escapeSolidus=*/true);
+  appendEscaped(text_, text, solidus_ == Solidus::escaped);
   text_ += '"';
   return *this;
 }

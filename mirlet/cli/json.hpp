@@ -1,5 +1,5 @@
 #pragma once
-// JSON text for result lines.
+// JSON text for result lines: one writer for every line.
 
 #include <cstdint>
 #include <string>
@@ -7,16 +7,19 @@
 
 namespace mirlet {
 
-// `text` as the body of a JSON string in an assembled line: quotation mark, reverse solidus and
-// U+0000 to U+001F escaped; the solidus and everything else copied. Bytes that are not valid
-// UTF-8 become U+FFFD, so the line stays valid JSON.
-std::string jsonStringBody(std::string_view text);
+// How a solidus inside a string is written. Lines that carry a path the caller gave write it as
+// it is, so the caller reads back exactly its own text; records of the desktop's texts (window
+// titles, device names) write "\/", as a JSON encoder at its default settings does.
+enum class Solidus { asIs, escaped };
 
-// A compact encoder for records: no white space, members in the order written, the solidus
-// written "\/", non-ASCII as UTF-8, integers as integers and doubles in the shortest text that
-// reads back as the same double.
+// A compact writer: no white space, members in the order written, quotation mark, reverse solidus
+// and U+0000 to U+001F escaped, non-ASCII as UTF-8 (bytes that are not valid UTF-8 become U+FFFD,
+// so the line stays valid JSON), integers as integers and doubles in the shortest text that reads
+// back as the same double.
 class JsonWriter {
  public:
+  explicit JsonWriter(Solidus solidus) : solidus_(solidus) {}
+
   JsonWriter& beginObject();
   JsonWriter& endObject();
   JsonWriter& beginArray();
@@ -33,6 +36,7 @@ class JsonWriter {
 
  private:
   void separate();
+  Solidus solidus_;
   std::string text_;
   bool needsComma_ = false;
 };

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "mirlet/platform/result.hpp"
-#include "mirlet/platform/four_char_code.hpp"
 #include "mirlet/platform/media_time.hpp"
 
 namespace mirlet {
@@ -37,15 +36,14 @@ class AudioCapture {
   virtual ~AudioCapture() = default;
   // Starts delivering to `handler`, one buffer at a time and in order, on one thread that is
   // named `queueLabel`. Returns once the capture runs, or why it cannot, within a bounded wait.
-  virtual Answer<void> start(SampleHandler& handler, const std::string& queueLabel) = 0;
+  virtual Result<void> start(SampleHandler& handler, const std::string& queueLabel) = 0;
   // Ends the capture, the audio up to now delivered: when this returns no buffer is being
   // delivered, and none follows.
   virtual void stop() = 0;
 };
 
-// Encoder settings of an audio file.
+// Encoder settings of an audio file, which always holds AAC.
 struct AudioOutputSettings {
-  std::uint32_t formatID = fourCharCode("aac ");
   int sampleRate = 48000;
   int numberOfChannels = 2;
   int encoderBitRate = 128000;
@@ -78,7 +76,7 @@ class AudioRecording {
   virtual std::unique_ptr<AudioCapture> makeSystemAudioCapture(int sampleRate,
                                                                int channelCount) = 0;
   // A file at `path` (relative to the working folder when relative), or why there is none.
-  virtual Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
+  virtual Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
                                                            const AudioOutputSettings& settings,
                                                            WriteFailureHandler failed) = 0;
 };

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "mirlet/platform/geometry.hpp"
+#include "mirlet/platform/rect.hpp"
 
 namespace mirlet {
 

@@ -1,6 +1,6 @@
 #pragma once
-// How the platform reports a failure: a value, or the platform's own description of what went
-// wrong. `Answer` carries the description as plain text, as the commands pass it on.
+// How every failure travels: a value, or the reason it could not be had, as plain text that goes
+// on to the caller unchanged.
 
 #include <expected>
 #include <string>
@@ -8,18 +8,11 @@
 
 namespace mirlet {
 
-struct Error {
-  std::string description;
-};
-
 template <class T>
-using Result = std::expected<T, Error>;
+using Result = std::expected<T, std::string>;
 
-template <class T>
-using Answer = std::expected<T, std::string>;
-
-inline std::unexpected<Error> failure(std::string description) {
-  return std::unexpected(Error{std::move(description)});
+inline std::unexpected<std::string> failure(std::string reason) {
+  return std::unexpected(std::move(reason));
 }
 
 }  // namespace mirlet

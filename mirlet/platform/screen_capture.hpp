@@ -3,11 +3,10 @@
 // a picture of part of the screen. Every answer is a value or the backend's reason.
 
 #include <cstdint>
-#include <expected>
 #include <string>
 #include <vector>
 
-#include "mirlet/platform/geometry.hpp"
+#include "mirlet/platform/rect.hpp"
 #include "mirlet/platform/image.hpp"
 #include "mirlet/platform/result.hpp"
 
@@ -43,13 +42,16 @@ class ScreenCapture {
  public:
   virtual ~ScreenCapture() = default;
   // The windows on screen and the displays, or why they cannot be listed.
-  virtual Answer<Content> listContent() = 0;
+  virtual Result<Content> listContent() = 0;
+  // The displays alone.
+  virtual Result<std::vector<Display>> listDisplays() = 0;
   // The window by itself, even where others cover it, scaled to exactly `size`.
-  virtual Answer<Image> captureWindow(std::uint32_t windowID, PixelSize size) = 0;
+  virtual Result<Image> captureWindow(std::uint32_t windowID, PixelSize size) = 0;
   // What the screen shows inside `frame`, scaled to exactly `size`.
-  virtual Answer<Image> captureDisplay(const Rect& frame, PixelSize size) = 0;
-  // Writes `image` at its own size as a PNG file at `path`; true only when the file is complete.
-  virtual bool writePNG(const Image& image, const std::string& path) = 0;
+  virtual Result<Image> captureDisplay(const Rect& frame, PixelSize size) = 0;
+  // Writes `image` at its own size as a PNG file at `path`; succeeds only when the file is
+  // complete.
+  virtual Result<void> writePNG(const Image& image, const std::string& path) = 0;
 };
 
 }  // namespace mirlet

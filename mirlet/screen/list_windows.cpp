@@ -36,9 +36,9 @@ void encode(JsonWriter& json, const W& window) {
 
 CommandResult listWindows(ScreenCapture& screen) {
   const auto content = screen.listContent();
-  if (!content) return refuse("no_shareable_content");
+  if (!content) return failure("no_shareable_content");
 
-  JsonWriter json;
+  JsonWriter json(Solidus::escaped);
   json.beginArray();
   for (const Window& window : content->windows) {
     const Rect& frame = window.frame;

@@ -5,7 +5,6 @@
 #include <future>
 
 #include "fakes/fake_media.hpp"
-#include "mirlet/platform/linux/ffmpeg/m4a_writer.hpp"
 #include "mirlet/platform/linux/loadable/loaded_audio.hpp"
 
 namespace mirlet::testing {
@@ -20,7 +19,7 @@ SampleBuffer audioBuffer(std::int64_t frame, const float* samples = nullptr) {
 
 struct FileRig {
   std::unique_ptr<AudioRecording> recording =
-      loadable::makeAudioRecording(nullptr, ffmpeg::m4aModule());
+      loadable::makeAudioRecording(nullptr, mirlet_ffmpeg_entry());
   std::unique_ptr<AudioFile> file;
   std::promise<std::string> failure;
 

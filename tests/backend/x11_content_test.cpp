@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mirlet/platform/linux/x11/screen_capture.hpp"
+#include "mirlet/platform/linux/x11/pictures.hpp"
 #include "mirlet/platform/linux/xcb/list_content.hpp"
 #include "support/harness.hpp"
 
@@ -63,7 +63,7 @@ class TestClient {
 Content query() {
   testDisplay();
   auto content = xcb::listContent();
-  if (!content) throw std::runtime_error(content.error().description);
+  if (!content) throw std::runtime_error(content.error());
   return *content;
 }
 
@@ -179,7 +179,7 @@ TEST(BackendX11Capture, DisplayShowsWhatIsOnTopAndBlackBeyondTheScreen) {
   client.make(1880, 1040, 40, 40, kBlue);  // the screen's bottom right corner
   client.make(0, 0, 60, 60, kRed);          // its top left corner
   const auto whole = x11::captureDisplay({0, 0, 1920, 1080}, {3840, 2160});
-  ASSERT_TRUE(whole) << whole.error().description;
+  ASSERT_TRUE(whole) << whole.error();
   ASSERT_EQ(whole->width, 3840u);
   EXPECT_EQ(pixelAt(*whole, 2 * 320, 2 * 310), kGreen);
   EXPECT_EQ(pixelAt(*whole, 2 * 320 + 1, 2 * 310 + 1), kGreen);
@@ -187,13 +187,13 @@ TEST(BackendX11Capture, DisplayShowsWhatIsOnTopAndBlackBeyondTheScreen) {
 
   // A monitor reaching 100 points past the screen's right and bottom edges.
   const auto past = x11::captureDisplay({1820, 980, 200, 200}, {400, 400});
-  ASSERT_TRUE(past) << past.error().description;
+  ASSERT_TRUE(past) << past.error();
   EXPECT_EQ(pixelAt(*past, 2 * 80, 2 * 80), kBlue);
   EXPECT_EQ(pixelAt(*past, 399, 399), 0u);
   EXPECT_EQ(pixelAt(*past, 2 * 99 + 1, 10), pixelAt(*whole, 2 * 1919 + 1, 2 * 985));
   // And one reaching 100 points past the top and left edges.
   const auto before = x11::captureDisplay({-100, -100, 200, 200}, {200, 200});
-  ASSERT_TRUE(before) << before.error().description;
+  ASSERT_TRUE(before) << before.error();
   EXPECT_EQ(pixelAt(*before, 90, 90), 0u);
   EXPECT_EQ(pixelAt(*before, 150, 150), kRed);
 }

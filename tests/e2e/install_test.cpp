@@ -19,12 +19,12 @@ TEST(E2EInstall, EachModuleLoadsFromTheBuildFolderAndTheInstalledLayout) {
       run({"cmake", "--install", buildFolder(), "--prefix", prefix.path()}, {}, 60s);
   ASSERT_EQ(install.status, 0) << install.out << install.err;
   for (const std::string& folder : {buildFolder(), prefix / "lib/mirlet"})
-    for (const std::string module : {"xcb", "x11", "pulse", "ffmpeg"}) {
+    for (const std::string module : {"xcb", "x11", "png", "pulse", "ffmpeg"}) {
       const std::string file = folder + "/mirlet-" + module + ".so";
       void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
       ASSERT_NE(handle, nullptr) << ::dlerror();
       const auto entry = reinterpret_cast<const void* (*)()>(
-          ::dlsym(handle, ("mirlet_" + module + "_module").c_str()));
+          ::dlsym(handle, ("mirlet_" + module + "_entry").c_str()));
       ASSERT_NE(entry, nullptr) << file;
       EXPECT_NE(entry(), nullptr) << file;
     }

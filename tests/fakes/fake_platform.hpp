@@ -22,16 +22,18 @@ class FakeScreenAccess final : public ScreenAccess {
 
 class RefusingAudioDevices final : public AudioDevices {
  public:
-  std::optional<bool> inputInUse() override { return std::nullopt; }
-  std::optional<OutputDevice> defaultOutput() override { return std::nullopt; }
+  Result<bool> inputInUse() override { return failure("no sound server"); }
+  Result<std::optional<OutputDevice>> defaultOutput() override {
+    return failure("no sound server");
+  }
 };
 
 class RefusingAudioRecording final : public AudioRecording {
  public:
   std::unique_ptr<AudioCapture> makeSystemAudioCapture(int, int) override { return nullptr; }
-  Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string&, const AudioOutputSettings&,
+  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string&, const AudioOutputSettings&,
                                                    WriteFailureHandler) override {
-    return std::unexpected("no audio files");
+    return failure("no audio files");
   }
 };
 

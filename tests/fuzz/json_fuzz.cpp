@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   const bool utf8 = isUtf8(input);
 
-  const std::string line = "\"" + mirlet::jsonStringBody(input) + "\"";
+  const std::string line = mirlet::JsonWriter(mirlet::Solidus::asIs).value(input).text();
   std::size_t p = 0;
   std::string body, key, value;
   if (!isUtf8(line) || !readString(line, p, body) || p != line.size()) std::abort();
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   double number = 0;
   if (size >= sizeof number) std::memcpy(&number, data, sizeof number);
-  mirlet::JsonWriter writer;
+  mirlet::JsonWriter writer(mirlet::Solidus::escaped);
   writer.beginArray().beginObject().key(input).value(input).key("n").value(number).endObject();
   const std::string text = writer.endArray().text();
   // [{"<key>":"<value>","n":<number>}]

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "mirlet/audio/audio_out.hpp"
-#include "mirlet/audio/device_queries.hpp"
+#include "mirlet/platform/linux/loadable/loaded_audio.hpp"
 #include "mirlet/platform/linux/pulse/device_mapping.hpp"
 
 namespace mirlet {
@@ -12,9 +12,16 @@ namespace {
 
 struct OneOutput final : AudioDevices {
   std::optional<OutputDevice> output;
-  std::optional<bool> inputInUse() override { return std::nullopt; }
-  std::optional<OutputDevice> defaultOutput() override { return output; }
+  Result<bool> inputInUse() override { return failure("no server"); }
+  Result<std::optional<OutputDevice>> defaultOutput() override { return output; }
 };
+
+// The sink's description as it crosses from the sound module.
+OutputDevice described(const pulse::SinkFacts& sink) {
+  const pulse::OutputFacts facts = pulse::describeSink(sink);
+  return loadable::outputDevice(
+      {facts.transport, facts.name.data(), facts.name.size(), facts.headphones ? 1 : 0});
+}
 
 pulse::PortFacts port(std::string name, pa_device_port_type_t type = PA_DEVICE_PORT_TYPE_UNKNOWN) {
   return {std::move(name), type};
@@ -67,7 +74,7 @@ TEST(AudioOut, SinkFactsGiveTransportSpeakerAndHeadphones) {
   const auto flag = [](bool value) { return value ? std::string("true") : std::string("false"); };
   for (const auto& row : rows) {
     OneOutput devices;
-    devices.output = pulse::describeSink(row.sink);
+    devices.output = described(row.sink);
     EXPECT_EQ(audioOut(devices), R"({"ok":true,"isSpeaker":)" + flag(row.isSpeaker) +
                                      R"(,"transport":")" + row.transport + R"(","name":")" +
                                      row.shown + R"(","headphones":)" + flag(row.headphones) + "}")

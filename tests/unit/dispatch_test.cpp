@@ -25,12 +25,12 @@ TEST(Dispatch, EachWordGivesItsLineOrReason) {
       {{"request"}, "{\"screen\":false}"},
       {{"micbusy"}, "{\"busy\":false}"},
       {{"windows", "extra"}, "[]"},
-      {{"audioOut"}, refuse("unknown command audioOut")},
-      {{"audio", "a.m4a"}, refuse("no_display")},
+      {{"audioOut"}, failure("unknown command audioOut")},
+      {{"audio", "a.m4a"}, failure("no_display")},
       {{"audioout"}, "{\"ok\":false}"},
-      {{"shot", "1"}, refuse(shotUsage)},
-      {{"shot", "", "x.png"}, refuse(shotUsage)},
-      {{"shot", "7", "x.png", "extra"}, refuse("window_not_found")},
+      {{"shot", "1"}, failure(shotUsage)},
+      {{"shot", "", "x.png"}, failure(shotUsage)},
+      {{"shot", "7", "x.png", "extra"}, failure("window_not_found")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -22,7 +22,7 @@ struct LoggingAudio final : AudioRecording {
   struct Capture final : AudioCapture {
     LoggingAudio& log;
     explicit Capture(LoggingAudio& log) : log(log) {}
-    Answer<void> start(SampleHandler& handler, const std::string& label) override {
+    Result<void> start(SampleHandler& handler, const std::string& label) override {
       log.calls.push_back("start " + label);
       log.handler = &handler;
       return {};
@@ -48,7 +48,7 @@ struct LoggingAudio final : AudioRecording {
     calls.push_back("capture " + std::to_string(rate) + " " + std::to_string(channels));
     return std::make_unique<Capture>(*this);
   }
-  Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
+  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
                                                    const AudioOutputSettings& settings,
                                                    WriteFailureHandler) override {
     calls.push_back("file " + path + " " + std::to_string(settings.encoderBitRate));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_capture.hpp"
-#include "mirlet/screen/geometry.hpp"
+#include "mirlet/screen/shot_geometry.hpp"
 #include "mirlet/screen/list_windows.hpp"
 #include "mirlet/screen/shot.hpp"
 
@@ -30,8 +30,8 @@ TEST(Screen, WindowsOfEightyPointsEachWayInTheirOrder) {
   EXPECT_EQ(listWindows(screen),
             "[{\"id\":3,\"app\":\"A\",\"title\":\"t\\/1\",\"x\":-5.5,\"y\":0,\"w\":80,\"h\":80},"
             "{\"id\":6,\"app\":\"B\",\"title\":\"\",\"x\":200,\"y\":120,\"w\":100,\"h\":80}]");
-  screen.content = std::unexpected("no X");
-  EXPECT_EQ(listWindows(screen), refuse("no_shareable_content"));
+  screen.content = failure("no X");
+  EXPECT_EQ(listWindows(screen), failure("no_shareable_content"));
 }
 
 // Each way `shot` can go: what it asks of the screen, in order, and how it ends.
@@ -40,7 +40,7 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
   const Image whole = picture(400, 300);  // display 2, 200 x 150 points at (100, 0)
   struct Case {
     const char* name;
-    std::vector<Answer<Image>> pictures;
+    std::vector<Result<Image>> pictures;
     std::vector<bool> writes;
     std::vector<Display> displays;
     CommandResult result;
@@ -52,15 +52,15 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
   const Case cases[] = {
       {"window written", {window}, {true}, two, "{\"ok\":true,\"mode\":\"window\",\"path\":\"o.png\"}",
        {window7, "write 200x100 at o.png"}},
-      {"window refused", {std::unexpected("gone"), whole}, {true}, two,
+      {"window refused", {failure("gone"), whole}, {true}, two,
        "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
        {window7, display2, "write 200x100 at o.png"}},
       {"window unwritable", {window, whole}, {false, true}, two,
        "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
        {window7, "write 200x100 at o.png", display2, "write 200x100 at o.png"}},
-      {"no display", {}, {}, {}, refuse("no_display_for_window"), {window7}},
-      {"display refused", {}, {}, two, refuse("display_capture_failed"), {window7, display2}},
-      {"crop unwritable", {window, whole}, {false, false}, two, refuse("png_encode_failed"),
+      {"no display", {}, {}, {}, failure("no_display_for_window"), {window7}},
+      {"display refused", {}, {}, two, failure("display_capture_failed"), {window7, display2}},
+      {"crop unwritable", {window, whole}, {false, false}, two, failure("png_encode_failed"),
        {window7, "write 200x100 at o.png", display2, "write 200x100 at o.png"}},
   };
   for (const auto& c : cases) {
@@ -79,7 +79,7 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
   // A window off every display: the first display's whole picture, uncropped.
   FakeScreen screen;
   screen.content = Content{{{8, "", "", {5000, 5000, 100, 50}}}, two};
-  screen.pictures.assign({std::unexpected("gone"), picture(200, 200)});
+  screen.pictures.assign({failure("gone"), picture(200, 200)});
   screen.writes.assign({true});
   EXPECT_TRUE(shot(screen, [](auto) {}, 8, "o.png"));
   EXPECT_EQ(screen.log.back(), "write 200x200 at o.png");

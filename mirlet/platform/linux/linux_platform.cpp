@@ -1,17 +1,17 @@
 #include "mirlet/platform/linux/linux_platform.hpp"
 
 #include "mirlet/platform/linux/loadable/loaded_audio.hpp"
-#include "mirlet/platform/linux/loadable/loaded_services.hpp"
+#include "mirlet/platform/linux/loadable/loaded_screen.hpp"
 #include "mirlet/platform/linux/posix/file_manager.hpp"
 #include "mirlet/platform/linux/posix/stop_signals.hpp"
 
 namespace mirlet {
 
 struct LinuxPlatform::Parts {
-  std::unique_ptr<ScreenAccess> screenAccess = loadable::makeLoadedScreenAccess();
-  std::unique_ptr<ScreenCapture> screen = loadable::makeLoadedScreenCapture();
-  std::unique_ptr<AudioDevices> audioDevices = loadable::makeLoadedAudioDevices();
-  std::unique_ptr<AudioRecording> audioRecording = loadable::makeLoadedAudioRecording();
+  std::unique_ptr<ScreenAccess> screenAccess = loadable::makeScreenAccess();
+  std::unique_ptr<ScreenCapture> screen = loadable::makeScreenCapture();
+  std::unique_ptr<AudioDevices> audioDevices = loadable::makeAudioDevices();
+  std::unique_ptr<AudioRecording> audioRecording = loadable::makeAudioRecording();
   std::unique_ptr<FileManager> fileManager = posix::makeFileManager();
   std::unique_ptr<StopSignals> stopSignals = posix::makeStopSignals();
 };

@@ -3,7 +3,6 @@
 #include <pthread.h>
 
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -24,20 +23,19 @@ struct Queued {
   std::vector<float> samples;  // empty for silence
 };
 
-// One recording's file. The capture thread calls ready/start/append, the stop path finish; the
-// writer's thread does the rest.
-class M4aFile {
+}  // namespace
+
+// The queue and the writer's thread behind an M4aFile.
+class M4aFile::Writer {
  public:
-  M4aFile(std::unique_ptr<AacFile> file, const AacFileSettings& settings, mirlet_reason_fn failed,
-          void* context)
+  Writer(std::unique_ptr<AacFile> file, const AacFileSettings& settings, mirlet_reason_sink failed)
       : settings_(settings),
         capacityFrames_(static_cast<std::int64_t>(kQueueSeconds * settings.sampleRate)),
         batchFrames_(static_cast<std::int64_t>(kBatchSeconds * settings.sampleRate)),
         onFailure_(failed),
-        failureContext_(context),
         file_(std::move(file)) {}
 
-  ~M4aFile() {
+  ~Writer() {
     {
       std::lock_guard lock(mutex_);
       inputFinished_ = finishing_ = true;
@@ -62,10 +60,9 @@ class M4aFile {
     launch();
   }
 
-  bool append(const float* samples, std::int64_t frames, int rate, int channels, MediaTime time) {
-    if (frames <= 0 || !time.isValid() || rate != settings_.sampleRate ||
-        channels != settings_.channels)
-      return false;
+  bool append(const float* samples, std::int64_t frames, MediaTime time) {
+    const int channels = settings_.channels;
+    if (frames <= 0 || !time.isValid()) return false;
     std::lock_guard lock(mutex_);
     if (!writing_ || inputFinished_ || queuedFrames_ >= capacityFrames_) return false;
     Queued& queued = queue_.emplace_back();
@@ -77,12 +74,11 @@ class M4aFile {
     return true;
   }
 
-  void finish(mirlet_done_fn done, void* context) {
+  void finish(mirlet_done_sink done) {
     std::lock_guard lock(mutex_);
     if (finishing_) return;  // the first call's completion is the one that runs
     finishing_ = inputFinished_ = true;
     done_ = done;
-    doneContext_ = context;
     // A file that never started is still left valid and empty.
     if (!worker_.joinable()) launch();
     wake_.notify_one();
@@ -98,7 +94,7 @@ class M4aFile {
       inputFinished_ = true;
       hasFailed_ = true;
     }
-    if (onFailure_ != nullptr) onFailure_(failureContext_, reason.c_str());
+    if (onFailure_.reason != nullptr) onFailure_.reason(onFailure_.context, reason.c_str());
   }
 
   // The writer's thread: header, then every queued buffer at its place on the timeline, then the
@@ -107,7 +103,7 @@ class M4aFile {
     // Started from the capture's thread, whose name it would otherwise carry.
     pthread_setname_np(pthread_self(), "mirlet.m4a");
     std::unique_ptr<AacFile> file = std::move(file_);
-    if (auto header = file->begin(); !header) fail(header.error().description);
+    if (auto header = file->begin(); !header) fail(header.error());
     std::optional<SampleTimeline> timeline;
     for (;;) {
       std::deque<Queued> batch;
@@ -133,30 +129,25 @@ class M4aFile {
       }
       // Checked once a batch: a failure ends the recording within a quarter second.
       if (!hasFailed_ && !batch.empty()) {
-        if (auto written = file->check(); !written) fail(written.error().description);
+        if (auto written = file->check(); !written) fail(written.error());
       }
       if (last && batch.empty()) break;
     }
-    if (auto ended = file->end(); !ended && !hasFailed_) fail(ended.error().description);
+    if (auto ended = file->end(); !ended && !hasFailed_) fail(ended.error());
     file.reset();
-    mirlet_done_fn done = nullptr;
-    void* context = nullptr;
+    mirlet_done_sink done{};
     {
       std::lock_guard lock(mutex_);
       // Told of a failure, the caller is not told of a completion as well.
-      if (!hasFailed_ || onFailure_ == nullptr) {
-        done = done_;
-        context = doneContext_;
-      }
+      if (!hasFailed_ || onFailure_.reason == nullptr) done = done_;
     }
-    if (done != nullptr) done(context);
+    if (done.done != nullptr) done.done(done.context);
   }
 
   const AacFileSettings settings_;
   const std::int64_t capacityFrames_;
   const std::int64_t batchFrames_;  // the writer's thread wakes for this much audio, or to finish
-  const mirlet_reason_fn onFailure_;
-  void* const failureContext_;
+  const mirlet_reason_sink onFailure_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Queued> queue_;
@@ -166,60 +157,27 @@ class M4aFile {
   bool finishing_ = false;      // no more audio will come: drain, close, complete
   bool hasFailed_ = false;  // the failure was reported; set and read on the writer's thread
   std::optional<MediaTime> sessionStart_;
-  mirlet_done_fn done_ = nullptr;
-  void* doneContext_ = nullptr;
+  mirlet_done_sink done_{};
   std::unique_ptr<AacFile> file_;  // handed to the writer's thread
   std::thread worker_;
 };
 
-M4aFile* unwrap(mirlet_audio_file* file) { return reinterpret_cast<M4aFile*>(file); }
-const M4aFile* unwrap(const mirlet_audio_file* file) {
-  return reinterpret_cast<const M4aFile*>(file);
-}
-
-void copyReason(const std::string& text, char* reason, std::size_t size) {
-  if (reason == nullptr || size == 0) return;
-  const std::size_t length = std::min(text.size(), size - 1);
-  std::memcpy(reason, text.data(), length);
-  reason[length] = '\0';
-}
-
-mirlet_audio_file* create(const char* path, int sampleRate, int channels, int bitRate,
-                          mirlet_reason_fn failed, void* context, char* reason, std::size_t size) {
-  AacFileSettings settings;
-  settings.sampleRate = sampleRate;
-  settings.channels = channels;
-  settings.bitRate = bitRate;
+Result<std::unique_ptr<M4aFile>> M4aFile::create(const std::string& path,
+                                                 const AacFileSettings& settings,
+                                                 mirlet_reason_sink failed) {
   auto file = AacFile::create(path, settings);
-  if (!file) {
-    copyReason(file.error().description, reason, size);
-    return nullptr;
-  }
-  return reinterpret_cast<mirlet_audio_file*>(
-      new M4aFile(std::move(*file), settings, failed, context));
+  if (!file) return failure(file.error());
+  return std::unique_ptr<M4aFile>(
+      new M4aFile(std::make_unique<Writer>(std::move(*file), settings, failed)));
 }
 
-}  // namespace
-
-const loadable::FfmpegModule* m4aModule() {
-  static constexpr loadable::FfmpegModule module{
-      &create,
-      [](const mirlet_audio_file* file) -> int { return unwrap(file)->ready() ? 1 : 0; },
-      [](mirlet_audio_file* file, std::int64_t time, std::int32_t timescale) {
-        unwrap(file)->start(MediaTime{time, timescale});
-      },
-      [](mirlet_audio_file* file, const float* samples, std::int64_t frames, int rate,
-         int channels, std::int64_t time, std::int32_t timescale) -> int {
-        return unwrap(file)->append(samples, frames, rate, channels, MediaTime{time, timescale})
-                   ? 1
-                   : 0;
-      },
-      [](mirlet_audio_file* file, mirlet_done_fn done, void* context) {
-        unwrap(file)->finish(done, context);
-      },
-      [](mirlet_audio_file* file) { delete unwrap(file); },
-  };
-  return &module;
+M4aFile::M4aFile(std::unique_ptr<Writer> writer) : writer_(std::move(writer)) {}
+M4aFile::~M4aFile() = default;
+bool M4aFile::ready() const { return writer_->ready(); }
+void M4aFile::start(MediaTime time) { writer_->start(time); }
+bool M4aFile::append(const float* samples, std::int64_t frames, MediaTime time) {
+  return writer_->append(samples, frames, time);
 }
+void M4aFile::finish(mirlet_done_sink done) { writer_->finish(done); }
 
 }  // namespace mirlet::ffmpeg

@@ -1,37 +1,68 @@
 #include "mirlet/platform/linux/loadable/loaded_audio.hpp"
 
-#include <array>
-
 #include "mirlet/platform/linux/loadable/module_loader.hpp"
 
 namespace mirlet::loadable {
 namespace {
 
-constexpr std::size_t kReasonSize = 512;
+static_assert(MIRLET_TRANSPORT_UNKNOWN == static_cast<int>(Transport::unknown) &&
+              MIRLET_TRANSPORT_VIRTUAL == static_cast<int>(Transport::virtualDevice));
+
+Result<void> ask(int status, const mirlet_reason& why) {
+  if (status == 0) return {};
+  return failure(why.text);
+}
+
+class ModuleAudioDevices final : public AudioDevices {
+ public:
+  Result<bool> inputInUse() override {
+    const auto& module = loadedModule<PulseModule>();
+    if (!module) return failure(module.error());
+    int inUse = 0;
+    mirlet_reason why{};
+    if (auto asked = ask((*module)->input_in_use(&inUse, &why), why); !asked)
+      return failure(asked.error());
+    return inUse != 0;
+  }
+
+  Result<std::optional<OutputDevice>> defaultOutput() override {
+    const auto& module = loadedModule<PulseModule>();
+    if (!module) return failure(module.error());
+    std::optional<OutputDevice> found;
+    const mirlet_output_sink sink{&found, [](void* context, const mirlet_output* output) {
+                                    *static_cast<std::optional<OutputDevice>*>(context) =
+                                        outputDevice(*output);
+                                  }};
+    mirlet_reason why{};
+    if (auto asked = ask((*module)->default_output(&sink, &why), why); !asked)
+      return failure(asked.error());
+    return found;
+  }
+};
 
 class ModuleCapture final : public AudioCapture {
  public:
-  ModuleCapture(const PulseCaptureModule& module, int sampleRate, int channels)
-      : module_(module),
-        sampleRate_(sampleRate),
-        channels_(channels),
-        capture_(module.create(sampleRate, channels)) {}
+  ModuleCapture(const mirlet_sound_module& module, int sampleRate, int channels)
+      : module_(module), sampleRate_(sampleRate), channels_(channels) {}
   ~ModuleCapture() override {
-    if (capture_ != nullptr) module_.destroy(capture_);
+    if (capture_ != nullptr) module_.capture_destroy(capture_);
   }
 
-  Answer<void> start(SampleHandler& handler, const std::string& queueLabel) override {
-    if (capture_ == nullptr) return std::unexpected("cannot make a capture: out of memory");
+  Result<void> start(SampleHandler& handler, const std::string& queueLabel) override {
+    if (capture_ != nullptr) return failure("the capture was already started");
     handler_ = &handler;
-    std::array<char, kReasonSize> reason{};
-    if (module_.start(capture_, queueLabel.c_str(), &ModuleCapture::deliver, this, reason.data(),
-                      reason.size()) != 0)
-      return std::unexpected(reason.data());
-    return {};
+    mirlet_reason why{};
+    const mirlet_audio_sink sink{this, &ModuleCapture::deliver};
+    if (auto made = ask(module_.capture_create(sampleRate_, channels_, queueLabel.c_str(), sink,
+                                               &capture_, &why),
+                        why);
+        !made)
+      return made;
+    return ask(module_.capture_start(capture_, &why), why);
   }
 
   void stop() override {
-    if (capture_ != nullptr) module_.stop(capture_);
+    if (capture_ != nullptr) module_.capture_stop(capture_);
   }
 
  private:
@@ -48,43 +79,44 @@ class ModuleCapture final : public AudioCapture {
     self.handler_->didOutputSampleBuffer(buffer);
   }
 
-  const PulseCaptureModule& module_;
+  const mirlet_sound_module& module_;
   const int sampleRate_;
   const int channels_;
-  mirlet_capture* capture_;
+  mirlet_capture* capture_ = nullptr;
   SampleHandler* handler_ = nullptr;
 };
 
 class ModuleAudioFile final : public AudioFile {
  public:
-  ModuleAudioFile(const FfmpegModule& module, WriteFailureHandler failed)
-      : module_(module), failed_(std::move(failed)) {}
+  ModuleAudioFile(const mirlet_file_module& module, const AudioOutputSettings& settings,
+                  WriteFailureHandler failed)
+      : module_(module), settings_(settings), failed_(std::move(failed)) {}
   ~ModuleAudioFile() override {
     if (file_ != nullptr) module_.destroy(file_);
   }
 
-  Answer<void> create(const std::string& path, const AudioOutputSettings& settings) {
-    if (settings.formatID != fourCharCode("aac "))
-      return std::unexpected("unsupported audio format " + std::to_string(settings.formatID));
-    std::array<char, kReasonSize> reason{};
-    file_ = module_.create(path.c_str(), settings.sampleRate, settings.numberOfChannels,
-                           settings.encoderBitRate, &ModuleAudioFile::onFailure, this,
-                           reason.data(), reason.size());
-    if (file_ == nullptr) return std::unexpected(reason.data());
-    return {};
+  Result<void> create(const std::string& path) {
+    mirlet_reason why{};
+    const mirlet_reason_sink failed{this, &ModuleAudioFile::onFailure};
+    return ask(module_.create(path.c_str(), settings_.sampleRate, settings_.numberOfChannels,
+                              settings_.encoderBitRate, failed, &file_, &why),
+               why);
   }
 
   bool isReadyForMoreMediaData() const override { return module_.ready(file_) != 0; }
   void start(MediaTime time) override { module_.start(file_, time.value, time.timescale); }
   bool append(const SampleBuffer& buffer) override {
-    if (!buffer.isValid) return false;
-    return module_.append(file_, buffer.samples, buffer.frameCount, buffer.sampleRate,
-                          buffer.channelCount, buffer.presentationTimeStamp.value,
-                          buffer.presentationTimeStamp.timescale) != 0;
+    if (buffer.sampleRate != settings_.sampleRate ||
+        buffer.channelCount != settings_.numberOfChannels)
+      return false;
+    mirlet_reason why{};
+    return module_.append(file_, buffer.samples, buffer.frameCount,
+                          buffer.presentationTimeStamp.value,
+                          buffer.presentationTimeStamp.timescale, &why) == 0;
   }
   void finish(std::function<void()> completion) override {
     completion_ = std::move(completion);
-    module_.finish(file_, &ModuleAudioFile::onDone, this);
+    module_.finish(file_, mirlet_done_sink{this, &ModuleAudioFile::onDone});
   }
 
  private:
@@ -97,69 +129,72 @@ class ModuleAudioFile final : public AudioFile {
     if (self.completion_) self.completion_();
   }
 
-  const FfmpegModule& module_;
+  const mirlet_file_module& module_;
+  const AudioOutputSettings settings_;
   WriteFailureHandler failed_;
   std::function<void()> completion_;
   mirlet_audio_file* file_ = nullptr;
 };
 
+// Stands in for a capture whose module could not be loaded.
+class MissingCapture final : public AudioCapture {
+ public:
+  explicit MissingCapture(std::string reason) : reason_(std::move(reason)) {}
+  Result<void> start(SampleHandler&, const std::string&) override { return failure(reason_); }
+  void stop() override {}
+
+ private:
+  std::string reason_;
+};
+
 class ModuleAudioRecording final : public AudioRecording {
  public:
-  ModuleAudioRecording(const PulseCaptureModule* capture, const FfmpegModule* file)
-      : capture_(capture), file_(file) {}
+  ModuleAudioRecording(const mirlet_sound_module* sound, const mirlet_file_module* file)
+      : sound_(sound), file_(file) {}
 
   std::unique_ptr<AudioCapture> makeSystemAudioCapture(int sampleRate, int channels) override {
-    const auto module = captureModule();
-    if (!module) return std::make_unique<MissingCapture>(module.error().description);
-    return std::make_unique<ModuleCapture>(**module, sampleRate, channels);
+    if (sound_ == nullptr) {
+      const auto& module = loadedModule<PulseModule>();
+      if (!module) return std::make_unique<MissingCapture>(module.error());
+      sound_ = *module;
+    }
+    return std::make_unique<ModuleCapture>(*sound_, sampleRate, channels);
   }
 
-  Answer<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
+  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
                                                    const AudioOutputSettings& settings,
                                                    WriteFailureHandler failed) override {
-    const auto module = fileModule();
-    if (!module) return std::unexpected(module.error().description);
-    auto file = std::make_unique<ModuleAudioFile>(**module, std::move(failed));
-    if (auto made = file->create(path, settings); !made) return std::unexpected(made.error());
+    if (file_ == nullptr) {
+      const auto& module = loadedModule<FfmpegModule>();
+      if (!module) return failure(module.error());
+      file_ = *module;
+    }
+    auto file = std::make_unique<ModuleAudioFile>(*file_, settings, std::move(failed));
+    if (auto made = file->create(path); !made) return failure(made.error());
     return file;
   }
 
  private:
-  // Stands in for a capture whose module could not be loaded.
-  class MissingCapture final : public AudioCapture {
-   public:
-    explicit MissingCapture(std::string error) : error_(std::move(error)) {}
-    Answer<void> start(SampleHandler&, const std::string&) override {
-      return std::unexpected(error_);
-    }
-    void stop() override {}
-
-   private:
-    std::string error_;
-  };
-
-  Result<const PulseCaptureModule*> captureModule() const {
-    if (capture_ != nullptr) return capture_;
-    return loadedModule<PulseCaptureModule>();
-  }
-  Result<const FfmpegModule*> fileModule() const {
-    if (file_ != nullptr) return file_;
-    return loadedModule<FfmpegModule>();
-  }
-
-  const PulseCaptureModule* capture_;
-  const FfmpegModule* file_;
+  const mirlet_sound_module* sound_;
+  const mirlet_file_module* file_;
 };
 
 }  // namespace
 
-std::unique_ptr<AudioRecording> makeLoadedAudioRecording() {
+OutputDevice outputDevice(const mirlet_output& output) {
+  return {static_cast<Transport>(output.transport), std::string(output.name, output.name_length),
+          output.headphones != 0};
+}
+
+std::unique_ptr<AudioDevices> makeAudioDevices() { return std::make_unique<ModuleAudioDevices>(); }
+
+std::unique_ptr<AudioRecording> makeAudioRecording() {
   return std::make_unique<ModuleAudioRecording>(nullptr, nullptr);
 }
 
-std::unique_ptr<AudioRecording> makeAudioRecording(const PulseCaptureModule* capture,
-                                                   const FfmpegModule* file) {
-  return std::make_unique<ModuleAudioRecording>(capture, file);
+std::unique_ptr<AudioRecording> makeAudioRecording(const mirlet_sound_module* sound,
+                                                   const mirlet_file_module* file) {
+  return std::make_unique<ModuleAudioRecording>(sound, file);
 }
 
 }  // namespace mirlet::loadable

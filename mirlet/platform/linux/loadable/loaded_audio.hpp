@@ -1,19 +1,24 @@
 #pragma once
-// The recording's capture and file, from the PulseAudio and FFmpeg modules' C entry points.
+// The audio devices and the recording through the sound and file modules' entry points, each
+// loaded at its first use. Without a module the devices cannot be asked about, and the capture or
+// the file cannot be made, with the loader's reason.
 
 #include <memory>
 
+#include "mirlet/platform/audio_devices.hpp"
 #include "mirlet/platform/audio_recording.hpp"
-#include "mirlet/platform/linux/loadable/modules.hpp"
+#include "mirlet/platform/linux/module.h"
 
 namespace mirlet::loadable {
 
-// Loads each module at its first use. Without the module, the capture or the file cannot be
-// made, with the loader's reason.
-std::unique_ptr<AudioRecording> makeLoadedAudioRecording();
+std::unique_ptr<AudioDevices> makeAudioDevices();
+std::unique_ptr<AudioRecording> makeAudioRecording();
 
-// Over entry points already at hand (the modules' code linked in).
-std::unique_ptr<AudioRecording> makeAudioRecording(const PulseCaptureModule* capture,
-                                                   const FfmpegModule* file);
+// Over tables already at hand (the modules' code linked in); a null table is loaded.
+std::unique_ptr<AudioRecording> makeAudioRecording(const mirlet_sound_module* sound,
+                                                   const mirlet_file_module* file);
+
+// A module's description of an output, as mirlet reads it.
+OutputDevice outputDevice(const mirlet_output& output);
 
 }  // namespace mirlet::loadable

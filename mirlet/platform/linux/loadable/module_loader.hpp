@@ -1,7 +1,9 @@
 #pragma once
+// Loading the backend's modules (module.h), each at its first use.
 
 #include <string>
 
+#include "mirlet/platform/linux/module.h"
 #include "mirlet/platform/result.hpp"
 
 namespace mirlet::loadable {
@@ -10,15 +12,43 @@ namespace mirlet::loadable {
 // and gives the address of its `entry`. The module stays loaded for the rest of the process.
 Result<const void*> loadModuleEntry(const std::string& file, const char* entry);
 
-// The entry table (an `Entry`, the module's type itself by default) of the module that `Module`
-// describes (its kFile and kEntry), loaded at the first call; later calls give the same outcome.
-template <class Module, class Entry = Module>
-const Result<const Entry*>& loadedModule() {
-  static const Result<const Entry*> module = [] () -> Result<const Entry*> {
-    auto address = loadModuleEntry(Module::kFile, Module::kEntry);
-    if (!address) return std::unexpected(address.error());
-    using Accessor = const Entry* (*)();
-    return reinterpret_cast<Accessor>(const_cast<void*>(*address))();
+// The modules, each with its file, the function it exports and the table that function gives.
+struct XcbModule {
+  static constexpr const char* kFile = "mirlet-xcb.so";
+  static constexpr const char* kEntry = "mirlet_xcb_entry";
+  using Table = mirlet_screen_module;
+};
+struct X11Module {
+  static constexpr const char* kFile = "mirlet-x11.so";
+  static constexpr const char* kEntry = "mirlet_x11_entry";
+  using Table = mirlet_screen_module;
+};
+struct PngModule {
+  static constexpr const char* kFile = "mirlet-png.so";
+  static constexpr const char* kEntry = "mirlet_png_entry";
+  using Table = mirlet_png_module;
+};
+struct PulseModule {
+  static constexpr const char* kFile = "mirlet-pulse.so";
+  static constexpr const char* kEntry = "mirlet_pulse_entry";
+  using Table = mirlet_sound_module;
+};
+struct FfmpegModule {
+  static constexpr const char* kFile = "mirlet-ffmpeg.so";
+  static constexpr const char* kEntry = "mirlet_ffmpeg_entry";
+  using Table = mirlet_file_module;
+};
+
+// The table of the module that `Module` describes, loaded at the first call; later calls give
+// the same outcome.
+template <class Module>
+const Result<const typename Module::Table*>& loadedModule() {
+  using Table = typename Module::Table;
+  static const Result<const Table*> module = []() -> Result<const Table*> {
+    const auto address = loadModuleEntry(Module::kFile, Module::kEntry);
+    if (!address) return failure(address.error());
+    using Entry = const Table* (*)();
+    return reinterpret_cast<Entry>(const_cast<void*>(*address))();
   }();
   return module;
 }

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -16,6 +18,10 @@
 
 namespace mirlet::png {
 namespace {
+
+const std::uint8_t* rowOf(const mirlet_image& image, std::uint32_t y) {
+  return image.pixels + std::size_t{y} * image.bytes_per_row;
+}
 
 // Chosen by measurement on a photo-like 2560 x 1600 picture doubled from 1280 x 800 (see
 // bench/screen.sh): level 1 with Z_RLE is the fastest setting tried, and its file is no larger
@@ -125,7 +131,7 @@ bool deflateInto(Slice& slice, z_stream* stream, const std::uint8_t* data, std::
 }
 
 // Runs on a thread of its own, so nothing may leave it but the result in `slice`.
-void compress(const Image& image, Slice& slice) noexcept try {
+void compress(const mirlet_image& image, Slice& slice) noexcept try {
   const std::size_t rowSize = std::size_t{image.width} * 3;
   Deflater deflater;
   if (!deflater.init()) return;
@@ -146,10 +152,10 @@ void compress(const Image& image, Slice& slice) noexcept try {
   std::uint8_t* row = rgb.data();
   std::uint8_t* above = rgb.data() + rowSize;
   // The previous slice's last row decides whether this one's first row repeats it.
-  if (slice.first > 0) toRgb(image.row(slice.first - 1), above, image.width);
+  if (slice.first > 0) toRgb(rowOf(image, slice.first - 1), above, image.width);
 
   for (std::uint32_t y = slice.first; y < slice.end; ++y) {
-    toRgb(image.row(y), row, image.width);
+    toRgb(rowOf(image, y), row, image.width);
     const std::uint8_t* filtered = up.data();
     if (y == 0 || std::memcmp(row, above, rowSize) != 0) {
       filterSub(row, sub.data() + 1, rowSize);
@@ -175,7 +181,7 @@ void compress(const Image& image, Slice& slice) noexcept try {
 // The rows cut into `count` runs of nearly equal length, each deflated on its own thread but the
 // last, which the calling thread takes; a thread that cannot be started leaves its slice to the
 // calling thread too. True when every slice came out whole.
-bool compressSlices(const Image& image, std::vector<Slice>& slices, unsigned count) {
+bool compressSlices(const mirlet_image& image, std::vector<Slice>& slices, unsigned count) {
   slices.resize(count);
   for (unsigned i = 0; i < count; ++i) {
     slices[i].first = static_cast<std::uint32_t>(std::uint64_t{image.height} * i / count);
@@ -230,7 +236,7 @@ bool putSmallChunk(std::FILE* file, const char* type, const std::uint8_t* data, 
   return putChunk(file, type, data, length, crc);
 }
 
-bool writeFile(std::FILE* file, const Image& image, const std::vector<Slice>& slices) {
+bool writeFile(std::FILE* file, const mirlet_image& image, const std::vector<Slice>& slices) {
   static constexpr std::array<std::uint8_t, 8> kSignature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::array<std::uint8_t, 13> header{};
   putBigEndian(header.data(), image.width);
@@ -259,7 +265,7 @@ bool writeFile(std::FILE* file, const Image& image, const std::vector<Slice>& sl
   return putSmallChunk(file, "IEND", nullptr, 0);
 }
 
-unsigned sliceCount(const Image& image) {
+unsigned sliceCount(const mirlet_image& image) {
   if (std::uint64_t{image.width} * image.height < kThreadedPixels) return 1;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   return std::min({cores, kMaxSlices, image.height});
@@ -267,20 +273,20 @@ unsigned sliceCount(const Image& image) {
 
 }  // namespace
 
-bool writePNG(const Image& image, const std::string& to) try {
-  if (image.width == 0 || image.height == 0) return false;  // PNG has no empty pictures
-  if (image.width > kMaxSide || image.height > kMaxSide) return false;
-  // A row goes to deflate in one call.
-  if (std::size_t{image.width} * 3 + 1 > UINT_MAX) return false;
+Result<void> writePNG(const mirlet_image& image, const std::string& to) {
+  // PNG has no empty pictures; a row goes to deflate in one call.
+  if (image.width == 0 || image.height == 0 || image.width > kMaxSide ||
+      image.height > kMaxSide || std::size_t{image.width} * 3 + 1 > UINT_MAX)
+    return failure("no PNG of " + std::to_string(image.width) + " x " +
+                   std::to_string(image.height) + " pixels");
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(to.c_str(), "wb"));
-  if (!file) return false;
+  if (!file) return failure("cannot create " + to + ": " + std::strerror(errno));
   std::vector<Slice> slices;
-  if (!compressSlices(image, slices, sliceCount(image))) return false;
-  if (!writeFile(file.get(), image, slices)) return false;
+  if (!compressSlices(image, slices, sliceCount(image))) return failure("cannot deflate the picture");
   // Only a clean close proves every byte reached the file.
-  return std::fclose(file.release()) == 0;
-} catch (const std::bad_alloc&) {
-  return false;
+  if (!writeFile(file.get(), image, slices) || std::fclose(file.release()) != 0)
+    return failure("cannot write " + to + ": " + std::strerror(errno));
+  return {};
 }
 
 }  // namespace mirlet::png

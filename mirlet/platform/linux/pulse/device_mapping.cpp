@@ -4,8 +4,6 @@
 #include <array>
 #include <string_view>
 
-#include "mirlet/platform/four_char_code.hpp"
-
 namespace mirlet::pulse {
 namespace {
 
@@ -53,12 +51,12 @@ bool isHeadphonesPort(const PortFacts& port) {
 
 }  // namespace
 
-std::uint32_t transportCode(const SinkFacts& sink) {
+mirlet_transport transportOf(const SinkFacts& sink) {
   const std::string bus = lowered(sink.bus);
-  if (bus == "usb") return fourCharCode("usb ");
-  if (bus == "bluetooth") return fourCharCode("blue");
-  if (isOneOf(bus, {"firewire", "ieee1394"})) return fourCharCode("1394");
-  if (bus == "thunderbolt") return fourCharCode("thun");
+  if (bus == "usb") return MIRLET_TRANSPORT_USB;
+  if (bus == "bluetooth") return MIRLET_TRANSPORT_BLUETOOTH;
+  if (isOneOf(bus, {"firewire", "ieee1394"})) return MIRLET_TRANSPORT_FIREWIRE;
+  if (bus == "thunderbolt") return MIRLET_TRANSPORT_THUNDERBOLT;
   const std::array<std::string_view, 3> labels = {
       sink.name, sink.activePort ? std::string_view(sink.activePort->name) : "", sink.profileName};
   const auto anyMentions = [&](std::string_view word) {
@@ -66,21 +64,21 @@ std::uint32_t transportCode(const SinkFacts& sink) {
                                [&](std::string_view label) { return mentions(label, word); });
   };
   // Connectors labelled for both ("hdmi-displayport") are DisplayPort: the more specific word wins.
-  if (anyMentions("displayport")) return fourCharCode("dprt");
-  if (anyMentions("hdmi")) return fourCharCode("hdmi");
-  if (isAirPlay(sink)) return fourCharCode("airp");
-  if (isOneOf(bus, {"pci", "platform", "isa", "soc"})) return fourCharCode("bltn");
-  if (bus.empty() && isVirtual(sink)) return fourCharCode("virt");
-  return 0;
+  if (anyMentions("displayport")) return MIRLET_TRANSPORT_DISPLAYPORT;
+  if (anyMentions("hdmi")) return MIRLET_TRANSPORT_HDMI;
+  if (isAirPlay(sink)) return MIRLET_TRANSPORT_AIRPLAY;
+  if (isOneOf(bus, {"pci", "platform", "isa", "soc"})) return MIRLET_TRANSPORT_BUILT_IN;
+  if (bus.empty() && isVirtual(sink)) return MIRLET_TRANSPORT_VIRTUAL;
+  return MIRLET_TRANSPORT_UNKNOWN;
 }
 
-OutputDevice describeSink(const SinkFacts& sink) {
+OutputFacts describeSink(const SinkFacts& sink) {
   // The active port outweighs the form factor: a speaker port on a headset's device is a speaker.
   const bool headphones =
       sink.activePort
           ? isHeadphonesPort(*sink.activePort)
           : isOneOf(lowered(sink.formFactor), {"headphone", "headset", "hands-free", "handsfree"});
-  return {transportCode(sink), sink.description.empty() ? sink.name : sink.description, headphones};
+  return {transportOf(sink), sink.description.empty() ? sink.name : sink.description, headphones};
 }
 
 }  // namespace mirlet::pulse

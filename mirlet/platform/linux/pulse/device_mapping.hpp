@@ -4,11 +4,10 @@
 
 #include <pulse/def.h>
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
-#include "mirlet/platform/audio_devices.hpp"
+#include "mirlet/platform/linux/module.h"
 
 namespace mirlet::pulse {
 
@@ -32,10 +31,16 @@ struct SinkFacts {
   bool raop = false;          // some raop.* property, as PipeWire's AirPlay sinks carry
 };
 
-// 'usb ', 'blue', '1394', 'thun', 'dprt', 'hdmi', 'airp', 'bltn', 'virt', or 0 when nothing
-// tells; the first rule that matches wins.
-std::uint32_t transportCode(const SinkFacts& sink);
+// How the sink is attached; the first rule that matches wins.
+mirlet_transport transportOf(const SinkFacts& sink);
 
-OutputDevice describeSink(const SinkFacts& sink);
+// The output as mirlet reports it.
+struct OutputFacts {
+  mirlet_transport transport = MIRLET_TRANSPORT_UNKNOWN;
+  std::string name;  // the description people see, else the server's name
+  bool headphones = false;
+};
+
+OutputFacts describeSink(const SinkFacts& sink);
 
 }  // namespace mirlet::pulse

@@ -1,6 +1,7 @@
 #include "mirlet/platform/linux/pulse/devices.hpp"
 
 #include <pulse/context.h>
+#include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/operation.h>
@@ -152,20 +153,21 @@ bool connected(pa_context* context) {
 
 }  // namespace
 
-std::optional<DeviceAnswers> askDevices(std::chrono::milliseconds timeout) {
+Result<DeviceAnswers> askDevices(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   const Mainloop loop(pa_mainloop_new());
-  if (!loop) return std::nullopt;
+  if (!loop) return failure("cannot make a sound server loop");
   const Context context(pa_context_new(pa_mainloop_get_api(loop.get()), "mirlet"));
-  if (!context) return std::nullopt;
+  if (!context) return failure("cannot make a sound server context");
   // A question about the devices must not start a sound server that nobody asked for, even where
   // client.conf allows autospawn.
   if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-    return std::nullopt;
+    return failure(pa_strerror(pa_context_errno(context.get())));
   const bool settled = runUntil(loop.get(), deadline, [&] {
     return connected(context.get()) || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context.get()));
   });
-  if (!settled || !connected(context.get())) return std::nullopt;
+  if (!settled) return failure("timed out waiting for the sound server");
+  if (!connected(context.get())) return failure(pa_strerror(pa_context_errno(context.get())));
 
   // The three questions go out together and are answered on one round trip.
   Collector collector;
@@ -175,13 +177,14 @@ std::optional<DeviceAnswers> askDevices(std::chrono::milliseconds timeout) {
       Operation(pa_context_get_source_info_list(context.get(), onSource, &collector)),
   };
   for (const auto& operation : operations) {
-    if (!operation) return std::nullopt;
+    if (!operation) return failure(pa_strerror(pa_context_errno(context.get())));
     ++collector.pending;
   }
   const bool answered = runUntil(loop.get(), deadline, [&] {
     return collector.pending == 0 || collector.failed || !connected(context.get());
   });
-  if (!answered || collector.pending != 0 || collector.failed) return std::nullopt;
+  if (!answered || collector.pending != 0 || collector.failed)
+    return failure("the sound server did not answer in full");
 
   DeviceAnswers answers{.inputInUse = collector.inputInUse};
   if (!collector.defaultSink.empty()) {

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <optional>
 
-#include "mirlet/platform/audio_devices.hpp"
+#include "mirlet/platform/result.hpp"
+
+#include "mirlet/platform/linux/pulse/device_mapping.hpp"
 
 namespace mirlet::pulse {
 
@@ -15,12 +17,12 @@ constexpr std::chrono::milliseconds kDevicesTimeout{2000};
 
 struct DeviceAnswers {
   bool inputInUse = false;
-  std::optional<OutputDevice> defaultOutput{};
+  std::optional<OutputFacts> defaultOutput{};
 };
 
 // The server that libpulse finds by itself (PULSE_SERVER, client.conf, the session's socket);
-// one is never started for this, whatever client.conf allows. Nullopt when none answers in full
+// one is never started for this, whatever client.conf allows. A failure when none answers in full
 // within `timeout`.
-std::optional<DeviceAnswers> askDevices(std::chrono::milliseconds timeout = kDevicesTimeout);
+Result<DeviceAnswers> askDevices(std::chrono::milliseconds timeout = kDevicesTimeout);
 
 }  // namespace mirlet::pulse

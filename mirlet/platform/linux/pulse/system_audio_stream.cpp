@@ -77,10 +77,9 @@ class SystemAudioCapture {
   }
 
   // Empty once the capture runs; otherwise why it does not.
-  std::string start(const char* threadName, mirlet_audio_fn deliver, void* context) {
+  std::string start(const char* threadName, mirlet_audio_sink sink) {
     if (loop_) return "the capture was already started";
-    deliver_ = deliver;
-    deliverContext_ = context;
+    sink_ = sink;
     loop_.reset(pa_threaded_mainloop_new());
     if (!loop_) return "cannot make a sound server loop: out of memory";
     // The loop's thread is the one serial queue on which buffers are delivered.
@@ -476,7 +475,7 @@ class SystemAudioCapture {
       // Silence goes in pieces, so that no piece waits long for room in the file's queue.
       const std::int64_t count = samples ? frames : std::min(frames, kSilenceChunkFrames);
       const MediaTime time = timeline_.take(count);
-      deliver_(deliverContext_, samples, count, time.value, time.timescale);
+      sink_.audio(sink_.context, samples, count, time.value, time.timescale);
       frames -= count;
       if (samples) samples += count * channels_;
     }
@@ -497,8 +496,7 @@ class SystemAudioCapture {
 
   const int sampleRate_;
   const int channels_;
-  mirlet_audio_fn deliver_ = nullptr;
-  void* deliverContext_ = nullptr;
+  mirlet_audio_sink sink_{};
   bool starting_ = false;
   std::string startError_;
   pa_mainloop_api* api_ = nullptr;
@@ -529,32 +527,26 @@ class SystemAudioCapture {
   LoopStream stream_;
 };
 
-SystemAudioCapture* unwrap(mirlet_capture* capture) {
-  return reinterpret_cast<SystemAudioCapture*>(capture);
-}
-
 }  // namespace
 
-const loadable::PulseCaptureModule* captureModule() {
-  static constexpr loadable::PulseCaptureModule module{
-      [](int sampleRate, int channels) {
-        return reinterpret_cast<mirlet_capture*>(new SystemAudioCapture(sampleRate, channels));
-      },
-      [](mirlet_capture* capture, const char* threadName, mirlet_audio_fn deliver, void* context,
-         char* reason, std::size_t size) -> int {
-        const std::string error = unwrap(capture)->start(threadName, deliver, context);
-        if (error.empty()) return 0;
-        if (reason != nullptr && size > 0) {
-          const std::size_t length = std::min(error.size(), size - 1);
-          std::memcpy(reason, error.data(), length);
-          reason[length] = '\0';
-        }
-        return -1;
-      },
-      [](mirlet_capture* capture) { unwrap(capture)->stop(); },
-      [](mirlet_capture* capture) { delete unwrap(capture); },
-  };
-  return &module;
+struct Capture {
+  SystemAudioCapture capture;
+  std::string threadName;
+  mirlet_audio_sink sink;
+};
+
+Capture* newCapture(int sampleRate, int channels, const char* threadName, mirlet_audio_sink sink) {
+  return new Capture{SystemAudioCapture(sampleRate, channels), threadName, sink};
 }
+
+Result<void> startCapture(Capture& capture) {
+  const std::string error = capture.capture.start(capture.threadName.c_str(), capture.sink);
+  if (!error.empty()) return failure(error);
+  return {};
+}
+
+void stopCapture(Capture& capture) { capture.capture.stop(); }
+
+void deleteCapture(Capture* capture) { delete capture; }
 
 }  // namespace mirlet::pulse

@@ -4,14 +4,22 @@
 
 #include <chrono>
 
-#include "mirlet/platform/linux/loadable/modules.hpp"
+#include "mirlet/platform/linux/module.h"
+#include "mirlet/platform/result.hpp"
 
 namespace mirlet::pulse {
 
 // How long starting may wait for the sound server before it fails.
 inline constexpr std::chrono::seconds kConnectTimeout{5};
 
-// The module's entry points (see PulseCaptureModule).
-const loadable::PulseCaptureModule* captureModule();
+struct Capture;
+
+// A capture that delivers to `sink` on a thread named `threadName` once started.
+Capture* newCapture(int sampleRate, int channels, const char* threadName, mirlet_audio_sink sink);
+// Returns once the capture runs, or why it cannot, within kConnectTimeout.
+Result<void> startCapture(Capture& capture);
+// Ends the capture: no delivery runs after this returns.
+void stopCapture(Capture& capture);
+void deleteCapture(Capture* capture);
 
 }  // namespace mirlet::pulse

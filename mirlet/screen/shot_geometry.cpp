@@ -1,4 +1,4 @@
-#include "mirlet/screen/geometry.hpp"
+#include "mirlet/screen/shot_geometry.hpp"
 
 #include <algorithm>
 #include <cmath>

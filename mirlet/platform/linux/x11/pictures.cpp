@@ -1,4 +1,4 @@
-#include "mirlet/platform/linux/x11/screen_capture.hpp"
+#include "mirlet/platform/linux/x11/pictures.hpp"
 
 #include <string>
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "mirlet/platform/geometry.hpp"
+#include "mirlet/platform/rect.hpp"
 #include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet {

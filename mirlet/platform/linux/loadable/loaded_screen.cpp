@@ -1,0 +1,126 @@
+#include "mirlet/platform/linux/loadable/loaded_screen.hpp"
+
+#include <string>
+
+#include "mirlet/platform/linux/loadable/module_loader.hpp"
+
+namespace mirlet::loadable {
+namespace {
+
+// On X11 the listing needs only libxcb, and the pictures Xlib, its extensions besides: about a
+// millisecond more to load, which `windows` does not pay.
+const Result<const mirlet_screen_module*>& listing() { return loadedModule<XcbModule>(); }
+const Result<const mirlet_screen_module*>& pictures() { return loadedModule<X11Module>(); }
+
+Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
+
+// Collects a listing: each item converted once, as it comes.
+struct Collected {
+  Content content;
+
+  static void window(void* context, const mirlet_window* w) {
+    static_cast<Collected*>(context)->content.windows.push_back(
+        {w->id, std::string(w->title, w->title_length), std::string(w->app, w->app_length),
+         rect(w->frame)});
+  }
+  static void display(void* context, const mirlet_display* d) {
+    static_cast<Collected*>(context)->content.displays.push_back(
+        {d->id, rect(d->frame), d->width, d->height});
+  }
+};
+
+// A picture kept without a copy until the last Image that shares it goes; the module frees it.
+Image adopt(const mirlet_picture& picture) {
+  Image image;
+  image.width = picture.image.width;
+  image.height = picture.image.height;
+  image.bytesPerRow = picture.image.bytes_per_row;
+  image.pixels = picture.image.pixels;
+  image.storage = std::shared_ptr<void>(picture.owner, picture.release);
+  return image;
+}
+
+// Runs a module's entry point: 0, or its reason.
+template <class Call>
+Result<void> ask(Call&& call) {
+  mirlet_reason why{};
+  if (call(&why) == 0) return {};
+  return failure(why.text);
+}
+
+class LoadedScreenAccess final : public ScreenAccess {
+ public:
+  bool preflight() override { return allowed(0); }
+  bool request() override { return allowed(1); }
+
+ private:
+  static bool allowed(int ask) {
+    const auto& module = listing();
+    int answer = 0;
+    mirlet_reason why{};
+    return module && (*module)->access(ask, &answer, &why) == 0 && answer != 0;
+  }
+};
+
+class LoadedScreenCapture final : public ScreenCapture {
+ public:
+  Result<Content> listContent() override { return list(true); }
+  Result<std::vector<Display>> listDisplays() override {
+    auto listed = list(false);
+    if (!listed) return failure(listed.error());
+    return std::move(listed->displays);
+  }
+  Result<Image> captureWindow(std::uint32_t windowID, PixelSize size) override {
+    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
+                       mirlet_reason* why) {
+      return module.capture_window(windowID, size.width, size.height, made, why);
+    });
+  }
+  Result<Image> captureDisplay(const Rect& frame, PixelSize size) override {
+    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
+                       mirlet_reason* why) {
+      const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
+      return module.capture_display(area, size.width, size.height, made, why);
+    });
+  }
+  Result<void> writePNG(const Image& image, const std::string& path) override {
+    const auto& module = loadedModule<PngModule>();
+    if (!module) return failure(module.error());
+    const mirlet_image view{image.width, image.height, image.bytesPerRow, image.pixels};
+    return ask([&](mirlet_reason* why) { return (*module)->write_png(&view, path.c_str(), why); });
+  }
+
+ private:
+  static Result<Content> list(bool windows) {
+    const auto& module = listing();
+    if (!module) return failure(module.error());
+    Collected collected;
+    const mirlet_content_sink sink{&collected, windows ? &Collected::window : nullptr,
+                                   &Collected::display};
+    if (auto listed = ask([&](mirlet_reason* why) { return (*module)->list_content(&sink, why); });
+        !listed)
+      return failure(listed.error());
+    return std::move(collected.content);
+  }
+
+  template <class Capture>
+  static Result<Image> picture(Capture&& capture) {
+    const auto& module = pictures();
+    if (!module) return failure(module.error());
+    mirlet_picture made{};
+    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); });
+        !taken)
+      return failure(taken.error());
+    return adopt(made);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ScreenAccess> makeScreenAccess() { return std::make_unique<LoadedScreenAccess>(); }
+
+std::unique_ptr<ScreenCapture> makeScreenCapture() {
+  return std::make_unique<LoadedScreenCapture>();
+}
+
+}  // namespace mirlet::loadable

@@ -1,0 +1,196 @@
+#ifndef MIRLET_PLATFORM_LINUX_MODULE_H
+#define MIRLET_PLATFORM_LINUX_MODULE_H
+/*
+ * The entry points of mirlet's loadable modules.
+ *
+ * Each backend lives in a module of its own that only the commands using it load: FFmpeg's
+ * libraries bring well over a hundred shared libraries with them and libpulse some thirty, which
+ * would otherwise slow every command down. A module exports one function, named in the table
+ * below, that gives its table of entry points.
+ *
+ * One convention for every entry point:
+ *  - An entry that can fail returns 0 when it did its work, and -1 when it did not, after writing
+ *    why into the caller's `mirlet_reason`.
+ *  - What a module hands back is the module's own memory, lent to a callback of the caller's for
+ *    the length of that call (listings, names, audio), or, for a picture or a handle, kept until
+ *    the caller gives it back through the function that came with it. Each module carries its own
+ *    copy of the C++ runtime, so nothing that one side allocated may be freed by the other.
+ *  - Nothing is thrown across an entry point, and none ends the process.
+ *
+ *   module            exported function        table
+ *   mirlet-xcb.so     mirlet_xcb_entry         mirlet_screen_module (access, listings)
+ *   mirlet-x11.so     mirlet_x11_entry         mirlet_screen_module (pictures)
+ *   mirlet-png.so     mirlet_png_entry         mirlet_png_module
+ *   mirlet-pulse.so   mirlet_pulse_entry       mirlet_sound_module
+ *   mirlet-ffmpeg.so  mirlet_ffmpeg_entry      mirlet_file_module
+ */
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Why an entry failed: NUL-terminated text, cut to fit. */
+typedef struct mirlet_reason {
+  char text[512];
+} mirlet_reason;
+
+/* ---- The screen ---------------------------------------------------------------------------- */
+
+/* Points, in the one global space of windows and displays (y grows downward). */
+typedef struct mirlet_rect {
+  double x, y, width, height;
+} mirlet_rect;
+
+typedef struct mirlet_window {
+  uint32_t id;
+  mirlet_rect frame;
+  const char *title; /* UTF-8 or not, with its length; empty when the window has none */
+  size_t title_length;
+  const char *app; /* empty when no application is known */
+  size_t app_length;
+} mirlet_window;
+
+typedef struct mirlet_display {
+  uint32_t id;
+  mirlet_rect frame;
+  int64_t width, height; /* whole points */
+} mirlet_display;
+
+/* Receives a listing item by item. A sink without `window` asks for the displays alone. */
+typedef struct mirlet_content_sink {
+  void *context;
+  void (*window)(void *context, const mirlet_window *window); /* front to back */
+  void (*display)(void *context, const mirlet_display *display);
+} mirlet_content_sink;
+
+/* Pixels of 4 bytes each, in memory order blue, green, red, unused; rows top down. */
+typedef struct mirlet_image {
+  uint32_t width, height;
+  size_t bytes_per_row;
+  const uint8_t *pixels;
+} mirlet_image;
+
+/* A picture a module made: its pixels stay until `release(owner)`. */
+typedef struct mirlet_picture {
+  mirlet_image image;
+  void *owner;
+  void (*release)(void *owner);
+} mirlet_picture;
+
+typedef struct mirlet_screen_module {
+  /* Whether this process may capture the screen: without asking anyone (`ask` 0), or after asking
+   * where the desktop has a way to (`ask` 1). */
+  int (*access)(int ask, int *allowed, mirlet_reason *why);
+  /* The windows on screen and the displays, each in the desktop's fixed order. */
+  int (*list_content)(const mirlet_content_sink *sink, mirlet_reason *why);
+  /* The window by itself, even where others cover it, at exactly `width` x `height` pixels. */
+  int (*capture_window)(uint32_t id, int64_t width, int64_t height, mirlet_picture *picture,
+                        mirlet_reason *why);
+  /* What the screen shows inside `frame`, at exactly `width` x `height` pixels. */
+  int (*capture_display)(mirlet_rect frame, int64_t width, int64_t height,
+                         mirlet_picture *picture, mirlet_reason *why);
+} mirlet_screen_module;
+
+typedef struct mirlet_png_module {
+  /* The image at its own size as a PNG file at `path`; 0 only when the file is complete. */
+  int (*write_png)(const mirlet_image *image, const char *path, mirlet_reason *why);
+} mirlet_png_module;
+
+/* ---- Sound --------------------------------------------------------------------------------- */
+
+typedef enum mirlet_transport {
+  MIRLET_TRANSPORT_UNKNOWN = 0,
+  MIRLET_TRANSPORT_BUILT_IN,
+  MIRLET_TRANSPORT_USB,
+  MIRLET_TRANSPORT_BLUETOOTH,
+  MIRLET_TRANSPORT_FIREWIRE,
+  MIRLET_TRANSPORT_THUNDERBOLT,
+  MIRLET_TRANSPORT_HDMI,
+  MIRLET_TRANSPORT_DISPLAYPORT,
+  MIRLET_TRANSPORT_AIRPLAY,
+  MIRLET_TRANSPORT_VIRTUAL
+} mirlet_transport;
+
+typedef struct mirlet_output {
+  mirlet_transport transport;
+  const char *name; /* the name people see */
+  size_t name_length;
+  int headphones; /* 1 when the active port or the form factor is worn: headphones, headset */
+} mirlet_output;
+
+typedef struct mirlet_output_sink {
+  void *context;
+  void (*output)(void *context, const mirlet_output *output);
+} mirlet_output_sink;
+
+/* Audio: `frames` interleaved 32-bit float frames, or silence of that length when `samples` is
+ * null, at `time` / `timescale` seconds. */
+typedef struct mirlet_audio_sink {
+  void *context;
+  void (*audio)(void *context, const float *samples, int64_t frames, int64_t time,
+                int32_t timescale);
+} mirlet_audio_sink;
+
+typedef struct mirlet_done_sink {
+  void *context;
+  void (*done)(void *context);
+} mirlet_done_sink;
+
+typedef struct mirlet_reason_sink {
+  void *context;
+  void (*reason)(void *context, const char *reason);
+} mirlet_reason_sink;
+
+typedef struct mirlet_capture mirlet_capture;
+
+typedef struct mirlet_sound_module {
+  /* Whether some input that is not the monitor of an output is recording now. */
+  int (*input_in_use)(int *in_use, mirlet_reason *why);
+  /* Lends the default output to `sink`; calls nothing when there is no default output. */
+  int (*default_output)(const mirlet_output_sink *sink, mirlet_reason *why);
+
+  /* The capture of what the machine plays, delivered to `sink` on one thread named
+   * `thread_name` once started. */
+  int (*capture_create)(int sample_rate, int channels, const char *thread_name,
+                        mirlet_audio_sink sink, mirlet_capture **capture, mirlet_reason *why);
+  /* Returns once the capture runs, or why it cannot, within a bounded wait. */
+  int (*capture_start)(mirlet_capture *capture, mirlet_reason *why);
+  /* Ends the capture, the audio up to now delivered: no delivery runs after it returns. */
+  void (*capture_stop)(mirlet_capture *capture);
+  void (*capture_destroy)(mirlet_capture *capture);
+} mirlet_sound_module;
+
+/* ---- The recording's file ------------------------------------------------------------------ */
+
+typedef struct mirlet_audio_file mirlet_audio_file;
+
+typedef struct mirlet_file_module {
+  /* An M4A file with one AAC track at `path`. `failed` is told at most once, on the writer's
+   * thread, when the file cannot be written any more. */
+  int (*create)(const char *path, int sample_rate, int channels, int bit_rate,
+                mirlet_reason_sink failed, mirlet_audio_file **file, mirlet_reason *why);
+  /* 1 while the file takes more audio, 0 while its queue is full and once it is finishing. */
+  int (*ready)(const mirlet_audio_file *file);
+  void (*start)(mirlet_audio_file *file, int64_t time, int32_t timescale);
+  /* Copies the audio; -1 when it was not taken. */
+  int (*append)(mirlet_audio_file *file, const float *samples, int64_t frames, int64_t time,
+                int32_t timescale, mirlet_reason *why);
+  /* Completes the file, then tells `done`, once, on any thread. */
+  void (*finish)(mirlet_audio_file *file, mirlet_done_sink done);
+  void (*destroy)(mirlet_audio_file *file);
+} mirlet_file_module;
+
+const mirlet_screen_module *mirlet_xcb_entry(void);
+const mirlet_screen_module *mirlet_x11_entry(void);
+const mirlet_png_module *mirlet_png_entry(void);
+const mirlet_sound_module *mirlet_pulse_entry(void);
+const mirlet_file_module *mirlet_ffmpeg_entry(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
