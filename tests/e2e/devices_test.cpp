@@ -22,15 +22,24 @@ bool micBusyAnswer(bool busy) {
          result.out == (busy ? "{\"busy\":true}\n" : "{\"busy\":false}\n");
 }
 
-// A recording of the microphone makes it busy until it ends; one of what a sink plays does not.
+// A recording of a microphone, the default one or another, makes it busy until it ends; one of
+// what a sink plays does not.
 TEST(E2EDevices, OnlyARecordedMicrophoneIsBusy) {
   testPulseServer();
+  TempDir dir;
+  const std::string headset = pactl({"load-module", "module-pipe-source", "source_name=headsetmic",
+                                     "file=" + dir / "headsetmic", "format=s16le", "rate=48000",
+                                     "channels=2"});
   ASSERT_TRUE(micBusyAnswer(false));
-  Process recording = Process::start({"parec", "-d", "microphone", "--raw", "/dev/null"});
-  EXPECT_TRUE(eventually([] { return micBusyAnswer(true); }));
-  recording.signal(SIGTERM);
-  recording.wait();
-  EXPECT_TRUE(eventually([] { return micBusyAnswer(false); }));
+  for (const std::string source : {"microphone", "headsetmic"}) {
+    SCOPED_TRACE(source);
+    Process recording = Process::start({"parec", "-d", source, "--raw", "/dev/null"});
+    EXPECT_TRUE(eventually([] { return micBusyAnswer(true); }));
+    recording.signal(SIGTERM);
+    recording.wait();
+    EXPECT_TRUE(eventually([] { return micBusyAnswer(false); }));
+  }
+  pactl({"unload-module", headset});
   Process monitor = Process::start({"parec", "-d", "speakers.monitor", "--raw", "/dev/null"});
   ASSERT_TRUE(eventually([] {
     const std::string sources = pactl({"list", "sources", "short"});

@@ -61,6 +61,13 @@ TEST(AudioOut, SinkFactsGiveTransportSpeakerAndHeadphones) {
       // Headphones from the active port, else from the form factor.
       {{.activePort = port("out", phones), .bus = "pci"}, "bltn", false, true},
       {{.activePort = port("analog-output-headphones"), .bus = "pci"}, "bltn", false, true},
+      // A headset or hands-free port is worn like headphones: by its type, or by its name.
+      {{.activePort = port("out", PA_DEVICE_PORT_TYPE_HEADSET), .bus = "pci"}, "bltn", false, true},
+      {{.activePort = port("out", PA_DEVICE_PORT_TYPE_HANDSFREE), .bus = "bluetooth"}, "blue",
+       false, true},
+      {{.activePort = port("analog-output-headset"), .bus = "pci"}, "bltn", false, true},
+      {{.activePort = port("bt-hands-free"), .bus = "bluetooth"}, "blue", false, true},
+      {{.activePort = port("a2dp-handsfree"), .bus = "bluetooth"}, "blue", false, true},
       {{.activePort = port("line"), .bus = "pci", .formFactor = "headphone"}, "bltn", true, false},
       {{.activePort = port("hdmi-out", phones)}, "hdmi", true, true},
       // The name words, in any case and inside other words; "headset" is none of them.

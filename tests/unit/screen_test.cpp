@@ -54,20 +54,21 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
        {window7, "write 200x100 at o.png"}},
       {"window refused", {failure("gone"), whole}, {true}, two,
        "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
-       {window7, display2, "write 200x100 at o.png"}},
+       {window7, display2, "write 202x101 at o.png"}},
       {"window unwritable", {window, whole}, {false, true}, two,
        "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
-       {window7, "write 200x100 at o.png", display2, "write 200x100 at o.png"}},
+       {window7, "write 200x100 at o.png", display2, "write 202x101 at o.png"}},
       {"no display", {}, {}, {}, failure("no_display_for_window"), {window7}},
       {"display refused", {}, {}, two, failure("display_capture_failed"), {window7, display2}},
       {"crop unwritable", {window, whole}, {false, false}, two, failure("png_encode_failed"),
-       {window7, "write 200x100 at o.png", display2, "write 200x100 at o.png"}},
+       {window7, "write 200x100 at o.png", display2, "write 202x101 at o.png"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeScreen screen;
-    // 100 x 50 points at (190, 40): its midpoint (240, 65) lies on display 2.
-    screen.content = Content{{{7, "", "", {190, 40, 100, 50}}}, c.displays};
+    // 100.5 x 50.25 points at (190.25, 40): its midpoint lies on display 2. The crop's edges
+    // fall inside pixels, and each edge pixel that the window covers in part is kept.
+    screen.content = Content{{{7, "", "", {190.25, 40, 100.5, 50.25}}}, c.displays};
     screen.pictures.assign(c.pictures.begin(), c.pictures.end());
     screen.writes.assign(c.writes.begin(), c.writes.end());
     std::string notes;
