@@ -20,6 +20,9 @@
 #                                 (folders named by their uuid, separated by ':'), enabled.
 #   test-services.sh run DIR COMMAND [ARGS...]   runs COMMAND on the desktop in DIR, as its user,
 #                                 in its environment (DIR/env); stop ends it with the desktop
+#   test-services.sh grant DIR EXECUTABLE | revoke DIR   on the KDE desktop: lets EXECUTABLE take
+#                                 pictures through KWin, as a desktop entry in the desktop's home
+#                                 does, or takes that away again
 #   test-services.sh restart-sound DIR [SECONDS]   kills the sound server as a crash would,
 #                                 waits SECONDS (default 0) and starts it again on the same socket
 #   test-services.sh stop DIR
@@ -447,6 +450,56 @@ start_desktop() {
     "$dir/runtime, Xwayland $(cat "$dir/display"), sound server unix:$socket"
 }
 
+# KWin lets a program take pictures when a desktop entry whose Exec names the program's
+# executable (an absolute path; symbolic links are resolved) lists the screenshot interface.
+# KWin finds entries through KDE's service cache, which a Plasma session rebuilds when the
+# folders change and this bare desktop does not, so it is rebuilt here, until it holds the entry
+# (or no longer does): the first rebuilds after a new applications folder left the entry out.
+grant_entry() {
+  echo "$dir/home/.local/share/applications/mirlet.desktop"
+}
+
+# Whether the service cache names the entry; it keeps its texts in UTF-16.
+cache_has_entry() {
+  /usr/bin/python3 - "$dir"/home/.cache/ksycoca5_* <<'EOF'
+import sys
+sys.exit(0 if any(b"mirlet.desktop".decode().encode("utf-16-be") in open(path, "rb").read()
+                  for path in sys.argv[1:]) else 1)
+EOF
+}
+
+rebuild_service_cache() {
+  local want=$1 deadline=$((SECONDS + 10))
+  while :; do
+    desktop_run kbuildsycoca5 --noincremental >>"$dir/kbuildsycoca5.log" 2>&1
+    if cache_has_entry; then [[ $want == with ]] && return 0
+    else [[ $want == without ]] && return 0; fi
+    [[ $SECONDS -lt $deadline ]] || { echo "the service cache is still $want the entry" >&2; exit 1; }
+    sleep 0.5
+  done
+}
+
+grant() {
+  local executable=${1:?executable}
+  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+  desktop_run mkdir -p "$(dirname "$(grant_entry)")"
+  desktop_run sh -c "cat >'$(grant_entry)'" <<EOF
+[Desktop Entry]
+Type=Application
+Name=mirlet
+Exec=$executable
+NoDisplay=true
+X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2
+EOF
+  rebuild_service_cache with
+}
+
+revoke() {
+  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+  rm -f "$(grant_entry)"
+  rebuild_service_cache without
+}
+
 # A crash and a restart of the sound server: SIGKILL leaves its socket file behind, as a crash
 # does, and the new server takes the same path over.
 restart_sound() {
@@ -461,8 +514,10 @@ case "$action" in
   run) shift 2; mapfile -t environment <"$dir/env"
     exec "${desktop_user[@]}" env -i "${environment[@]}" "$@" ;;
   restart-sound) restart_sound "${3:-0}" ;;
+  grant) grant "${3:-}" ;;
+  revoke) revoke ;;
   stop) stop ;;
   *) echo "usage: $0 start DIR [pulseaudio|pipewire|gnome|kde] | run DIR COMMAND [ARGS...] |" \
-       "restart-sound DIR [SECONDS] | stop DIR" >&2
+       "grant DIR EXECUTABLE | revoke DIR | restart-sound DIR [SECONDS] | stop DIR" >&2
      exit 2 ;;
 esac
