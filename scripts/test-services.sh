@@ -418,6 +418,9 @@ echo "\$DISPLAY" >"$dir/runtime/display.new" && mv "$dir/runtime/display.new" "$
 EOF
   chmod 755 "$dir/bin/announce-display"
   echo kwin_wayland >"$dir/compositor-name"
+  # KDE's service cache, where KWin looks for the desktop entries that grant its screenshot
+  # interface, ready before KWin starts rather than built by KWin at its first question.
+  desktop_run kbuildsycoca5 --noincremental >>"$dir/kbuildsycoca5.log" 2>&1
   desktop_start compositor "$dir/bin/kwin_wayland" --virtual --width 1280 --height 720 \
     --no-lockscreen --xwayland --socket wayland-0 "$dir/bin/announce-display"
   desktop_wait "Xwayland" 30 test -s "$dir/runtime/display"
@@ -451,10 +454,12 @@ start_desktop() {
 }
 
 # KWin lets a program take pictures when a desktop entry whose Exec names the program's
-# executable (an absolute path; symbolic links are resolved) lists the screenshot interface.
-# KWin finds entries through KDE's service cache, which a Plasma session rebuilds when the
-# folders change and this bare desktop does not, so it is rebuilt here, until it holds the entry
-# (or no longer does): the first rebuilds after a new applications folder left the entry out.
+# executable (an absolute path; symbolic links are resolved) lists the screenshot interface, and
+# it looks only at the first entry it finds for that executable. It finds entries through KDE's
+# service cache, which a Plasma session rebuilds when the folders change and this bare desktop
+# does not, so it is rebuilt here, until it holds the entry (or no longer does): one rebuild
+# here once left a new entry out. KWin looks at a changed cache after up to 1.5 s, so a test
+# asks until the answer changes.
 grant_entry() {
   echo "$dir/home/.local/share/applications/mirlet.desktop"
 }
@@ -479,18 +484,22 @@ rebuild_service_cache() {
   done
 }
 
-grant() {
-  local executable=${1:?executable}
-  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+write_grant() {
   desktop_run mkdir -p "$(dirname "$(grant_entry)")"
   desktop_run sh -c "cat >'$(grant_entry)'" <<EOF
 [Desktop Entry]
 Type=Application
 Name=mirlet
-Exec=$executable
+Exec=$1
 NoDisplay=true
 X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2
 EOF
+}
+
+grant() {
+  local executable=${1:?executable}
+  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+  write_grant "$executable"
   rebuild_service_cache with
 }
 
