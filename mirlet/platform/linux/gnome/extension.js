@@ -109,9 +109,9 @@ function describeImage(pixbuf) {
 }
 
 // Writes the rows of pixbuf to the caller's file, tightly packed as describeImage says (GdkPixbuf
-// has no padding after its last row, so its bytes are height * stride long), and closes it. Only
-// a regular file such as a memfd is taken: a write there never waits for a reader, so it can run
-// at once and in full, where one into a pipe could stall the desktop until the caller reads.
+// has no padding after its last row, so its bytes are height * stride long). Only a regular file
+// such as a memfd is taken: a write there never waits for a reader, so it can run at once and in
+// full, where one into a pipe could stall the desktop until the caller reads.
 function sendPixels(pixbuf, fd) {
     if (fd < 0)
         throw new Refusal(NOT_A_FILE, 'no file came with the call');
