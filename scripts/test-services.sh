@@ -28,8 +28,10 @@
 #   test-services.sh stop DIR
 set -euo pipefail
 
-action=${1:?start, restart-sound or stop}
+action=${1:?start, run, grant, revoke, restart-sound or stop}
 dir=${2:?folder for the services}
+# Absolute, since the desktops' programs get paths into it and run elsewhere.
+dir=$(realpath -m -- "$dir")
 socket="$dir/runtime/pulse.sock"
 
 # The processes this script starts, each with its pid file's name and its kernel name, clients
@@ -318,10 +320,6 @@ desktop_wait() {
     fi
     sleep 0.05
   done
-}
-
-bus_call() {
-  desktop_run gdbus call --session --timeout 5 "$@"
 }
 
 # The session bus, the stand-in for the system bus (GNOME Shell will not start without one to
