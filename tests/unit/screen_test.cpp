@@ -45,6 +45,7 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
     std::vector<Display> displays;
     CommandResult result;
     std::vector<std::string> log;
+    Rect frame{190, 40, 100, 50};
   };
   const std::string window7 = "window 7 200x100";
   const std::string display2 = "display 100,0 400x300";
@@ -62,12 +63,15 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
       {"display refused", {}, {}, two, failure("display_capture_failed"), {window7, display2}},
       {"crop unwritable", {window, whole}, {false, false}, two, failure("png_encode_failed"),
        {window7, "write 200x100 at o.png", display2, "write 200x100 at o.png"}},
+      {"crop edges off the pixel grid move outward", {failure("gone"), whole}, {true}, two,
+       "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
+       {window7, display2, "write 201x101 at o.png"}, {190.25, 40.25, 100, 50}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeScreen screen;
-    // 100 x 50 points at (190, 40): its midpoint (240, 65) lies on display 2.
-    screen.content = Content{{{7, "", "", {190, 40, 100, 50}}}, c.displays};
+    // 100 x 50 points at about (190, 40): its midpoint (240, 65) lies on display 2.
+    screen.content = Content{{{7, "", "", c.frame}}, c.displays};
     screen.pictures.assign(c.pictures.begin(), c.pictures.end());
     screen.writes.assign(c.writes.begin(), c.writes.end());
     std::string notes;
