@@ -1,7 +1,5 @@
 // The entry of mirlet-x11.so: pictures of windows and displays from the X server.
 
-#include <memory>
-
 #include "mirlet/platform/linux/module_entry.hpp"
 #include "mirlet/platform/linux/x11/pictures.hpp"
 
@@ -9,27 +7,26 @@ namespace {
 
 using mirlet::module::guard;
 
-// Hands the picture's pixels to the caller, who gives them back through `release`.
-mirlet::Result<void> handOver(mirlet::Result<mirlet::Image> made, mirlet_picture* picture) {
+// Hands the picture over as it is: its pixels and its owner, which the caller gives back through
+// `release`.
+mirlet::Result<void> handOver(mirlet::Result<mirlet::x11::Picture> made,
+                              mirlet_picture* picture) {
   if (!made) return mirlet::failure(made.error());
-  auto owner = std::make_unique<mirlet::Image>(std::move(*made));
-  picture->image = {owner->width, owner->height, owner->bytesPerRow, owner->pixels};
-  picture->owner = owner.release();
-  picture->release = [](void* image) { delete static_cast<mirlet::Image*>(image); };
+  picture->image = made->image;
+  picture->release = made->owner.get_deleter();
+  picture->owner = made->owner.release();
   return {};
 }
 
 int captureWindow(uint32_t id, int64_t width, int64_t height, mirlet_picture* picture,
                   mirlet_reason* why) noexcept {
-  return guard(why, [&] { return handOver(mirlet::x11::captureWindow(id, {width, height}), picture); });
+  return guard(why, [&] { return handOver(mirlet::x11::captureWindow(id, width, height), picture); });
 }
 
 int captureDisplay(mirlet_rect frame, int64_t width, int64_t height, mirlet_picture* picture,
                    mirlet_reason* why) noexcept {
   return guard(why, [&] {
-    return handOver(mirlet::x11::captureDisplay({frame.x, frame.y, frame.width, frame.height},
-                                                {width, height}),
-                    picture);
+    return handOver(mirlet::x11::captureDisplay(frame, width, height), picture);
   });
 }
 
