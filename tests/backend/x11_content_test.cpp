@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "mirlet/platform/linux/x11/list_content.hpp"
 #include "mirlet/platform/linux/x11/pictures.hpp"
-#include "mirlet/platform/linux/xcb/list_content.hpp"
+#include "mirlet/platform/screen_capture.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
@@ -60,11 +61,20 @@ class TestClient {
   ::Display* display_;
 };
 
+// The windows the listing hands over, copied as they come.
 Content query() {
   testDisplay();
-  auto content = xcb::listContent();
-  if (!content) throw std::runtime_error(content.error());
-  return *content;
+  Content content;
+  const mirlet_content_sink sink{
+      &content,
+      [](void* to, const mirlet_window* w) {
+        static_cast<Content*>(to)->windows.push_back(
+            {w->id, std::string(w->title, w->title_length), std::string(w->app, w->app_length),
+             Rect{w->frame.x, w->frame.y, w->frame.width, w->frame.height}});
+      },
+      [](void*, const mirlet_display*) {}};
+  if (auto listed = x11::listContent(sink); !listed) throw std::runtime_error(listed.error());
+  return content;
 }
 
 // The window's place in the list, front first; -1 when it is not listed.

@@ -1,10 +1,10 @@
-#include "mirlet/platform/linux/xcb/window_text.hpp"
+#include "mirlet/platform/linux/x11/window_text.hpp"
 
 #include <fstream>
 
-#include "mirlet/platform/linux/xcb/compound_text.hpp"
+#include "mirlet/platform/linux/x11/compound_text.hpp"
 
-namespace mirlet::xcb {
+namespace mirlet::x11 {
 
 std::string latin1ToUtf8(std::string_view text) {
   std::string result;
@@ -50,4 +50,4 @@ std::optional<std::string> applicationName(const std::optional<Property>& hint,
   return command;
 }
 
-}  // namespace mirlet::xcb
+}  // namespace mirlet::x11
