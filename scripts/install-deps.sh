@@ -13,9 +13,10 @@
 set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
-  libx11-dev libx11-xcb-dev libxcb1-dev libxcb-randr0-dev libxcomposite-dev libxext-dev libxdamage-dev libxfixes-dev
+  libxcb1-dev libxcb-randr0-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
   libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev)
-test=(libgtest-dev libgmock-dev libspng-dev clang-14 libclang-rt-14-dev
+# Xlib only for the X clients the tests make for themselves.
+test=(libgtest-dev libgmock-dev libspng-dev libx11-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm xdotool
   pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox)
 bench=(hyperfine imagemagick maim wmctrl openbox time jq python3 strace bc procps)

@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mirlet/platform/linux/x11/pictures.hpp"
-#include "mirlet/platform/linux/xcb/list_content.hpp"
+#include "mirlet/platform/linux/loadable/loaded_screen.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
@@ -60,9 +59,12 @@ class TestClient {
   ::Display* display_;
 };
 
+// The backend through its entry points, as the executable sees it once the modules are loaded.
+const auto screen = loadable::makeScreenCapture(&mirlet_x11_entry, &mirlet_x11_pictures_entry);
+
 Content query() {
   testDisplay();
-  auto content = xcb::listContent();
+  auto content = screen->listContent();
   if (!content) throw std::runtime_error(content.error());
   return *content;
 }
@@ -178,7 +180,7 @@ TEST(BackendX11Capture, DisplayShowsWhatIsOnTopAndBlackBeyondTheScreen) {
   client.make(250, 280, 300, 150, kGreen);
   client.make(1880, 1040, 40, 40, kBlue);  // the screen's bottom right corner
   client.make(0, 0, 60, 60, kRed);          // its top left corner
-  const auto whole = x11::captureDisplay({0, 0, 1920, 1080}, {3840, 2160});
+  const auto whole = screen->captureDisplay({0, 0, 1920, 1080}, {3840, 2160});
   ASSERT_TRUE(whole) << whole.error();
   ASSERT_EQ(whole->width, 3840u);
   EXPECT_EQ(pixelAt(*whole, 2 * 320, 2 * 310), kGreen);
@@ -186,13 +188,13 @@ TEST(BackendX11Capture, DisplayShowsWhatIsOnTopAndBlackBeyondTheScreen) {
   EXPECT_EQ(pixelAt(*whole, 3839, 2159), kBlue);
 
   // A monitor reaching 100 points past the screen's right and bottom edges.
-  const auto past = x11::captureDisplay({1820, 980, 200, 200}, {400, 400});
+  const auto past = screen->captureDisplay({1820, 980, 200, 200}, {400, 400});
   ASSERT_TRUE(past) << past.error();
   EXPECT_EQ(pixelAt(*past, 2 * 80, 2 * 80), kBlue);
   EXPECT_EQ(pixelAt(*past, 399, 399), 0u);
   EXPECT_EQ(pixelAt(*past, 2 * 99 + 1, 10), pixelAt(*whole, 2 * 1919 + 1, 2 * 985));
   // And one reaching 100 points past the top and left edges.
-  const auto before = x11::captureDisplay({-100, -100, 200, 200}, {200, 200});
+  const auto before = screen->captureDisplay({-100, -100, 200, 200}, {200, 200});
   ASSERT_TRUE(before) << before.error();
   EXPECT_EQ(pixelAt(*before, 90, 90), 0u);
   EXPECT_EQ(pixelAt(*before, 150, 150), kRed);
@@ -205,9 +207,9 @@ TEST(BackendX11Capture, WindowsThatCannotBeCapturedAreErrors) {
   XDestroyWindow(client.get(), gone);
   XSync(client.get(), False);
   for (const ::Window id : {hidden, gone, ::Window{0}, ::Window{0x7fffffff}})
-    EXPECT_FALSE(x11::captureWindow(static_cast<std::uint32_t>(id), {20, 20})) << id;
+    EXPECT_FALSE(screen->captureWindow(static_cast<std::uint32_t>(id), {20, 20})) << id;
   for (const PixelSize size : {PixelSize{0, 10}, {10, -1}, {1 << 20, 10}})
-    EXPECT_FALSE(x11::captureDisplay({0, 0, 1920, 1080}, size));
+    EXPECT_FALSE(screen->captureDisplay({0, 0, 1920, 1080}, size));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "e2e/screen_support.hpp"
@@ -19,8 +20,9 @@ TEST(E2EInstall, EachModuleLoadsFromTheBuildFolderAndTheInstalledLayout) {
       run({"cmake", "--install", buildFolder(), "--prefix", prefix.path()}, {}, 60s);
   ASSERT_EQ(install.status, 0) << install.out << install.err;
   for (const std::string& folder : {buildFolder(), prefix / "lib/mirlet"})
-    for (const std::string module : {"xcb", "x11", "png", "pulse", "ffmpeg"}) {
-      const std::string file = folder + "/mirlet-" + module + ".so";
+    for (const std::string module : {"x11", "x11_pictures", "png", "pulse", "ffmpeg"}) {
+      std::string file = folder + "/mirlet-" + module + ".so";
+      std::ranges::replace(file, '_', '-');
       void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
       ASSERT_NE(handle, nullptr) << ::dlerror();
       const auto entry = reinterpret_cast<const void* (*)()>(
@@ -29,7 +31,7 @@ TEST(E2EInstall, EachModuleLoadsFromTheBuildFolderAndTheInstalledLayout) {
       EXPECT_NE(entry(), nullptr) << file;
     }
 
-  // The installed executable finds them: the list (xcb), a picture (x11), the devices (pulse).
+  // The installed executable finds them: the list, a picture, the devices.
   XClient logo = startClient({"xlogo", "-title", "installed"}, "installed");
   for (const std::vector<std::string>& args : {std::vector<std::string>{"windows"},
                                                {"audioout"}, {"shot", logo.id, prefix / "s.png"}}) {

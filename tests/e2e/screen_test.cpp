@@ -48,8 +48,9 @@ TEST(E2EScreen, ListsClientsEightyPointsAndUpFrontToBackEscaped) {
 
 // On a 16-bit display, like many VNC desktops, a covered window: it comes out alone at twice its
 // size, its colours where they are, and its X border (Xt's default width of 1) on every side.
+// Without shared memory, as from another machine, the pixels come over the socket.
 TEST(E2EScreen, ACoveredBorderedWindowOnASixteenBitDisplay) {
-  PrivateX x({"-screen", "0", "640x480x16", "+extension", "Composite"});
+  PrivateX x({"-screen", "0", "640x480x16", "+extension", "Composite", "-extension", "MIT-SHM"});
   XClient logo = startClient({"xlogo", "-bw", "1", "-bd", "blue", "-bg", "red", "-fg", "black",
                               "-geometry", "100x80+30+40", "-title", "sixteen"},
                              "sixteen", x.env());
@@ -97,9 +98,10 @@ TEST(E2EScreen, FailuresAfterAndBeforeTheNote) {
 }
 
 // Without Composite the window alone cannot be had, so the display-crop fallback runs; two
-// monitors side by side show which display it picks.
+// monitors side by side show which display it picks. No shared memory either.
 TEST(E2EScreen, FallbackCropsFromTheMonitorHoldingTheMidpoint) {
-  PrivateX x({"-screen", "0", "2000x600x24", "-extension", "Composite", "+extension", "RANDR"});
+  PrivateX x({"-screen", "0", "2000x600x24", "-extension", "Composite", "+extension", "RANDR",
+              "-extension", "MIT-SHM"});
   for (const auto& monitor : {std::vector<std::string>{"left", "1000/260x600/160+0+0", "screen"},
                               std::vector<std::string>{"right", "1000/260x600/160+1000+0", "none"}}) {
     const RunResult set = run({"xrandr", "--setmonitor", monitor[0], monitor[1], monitor[2]},

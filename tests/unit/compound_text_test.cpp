@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mirlet/platform/linux/xcb/compound_text.hpp"
+#include "mirlet/platform/linux/x11/compound_text.hpp"
 
 namespace mirlet::testing {
 namespace {
@@ -33,7 +33,7 @@ TEST(CompoundText, DecodesToUtf8) {
       {"direction sequence skipped", "a\x9b" "1]b\x9b]", "ab"},
       {"extended segment replaced", std::string("a\x1b%/1\x80\x83xyzb", 11), "a" + replacement + "b"},
   };
-  for (const auto& c : cases) EXPECT_EQ(xcb::compoundTextToUtf8(c.in), c.out) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(x11::compoundTextToUtf8(c.in), c.out) << c.name;
 }
 
 }  // namespace

@@ -45,30 +45,34 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
     std::vector<Display> displays;
     CommandResult result;
     std::vector<std::string> log;
+    Rect frame{190, 40, 100, 50};
   };
-  const std::string window7 = "window 7 200x100";
-  const std::string display2 = "display 100,0 400x300";
+  const std::string window7 = "window 7 200x100", display2 = "display 100,0 400x300";
+  const std::string written = "write 200x100 at o.png";
+  const CommandResult asWindow = "{\"ok\":true,\"mode\":\"window\",\"path\":\"o.png\"}";
+  const CommandResult asCrop = "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}";
   const std::vector<Display> two = {display(1, {0, 0, 100, 100}), display(2, {100, 0, 200, 150})};
   const Case cases[] = {
-      {"window written", {window}, {true}, two, "{\"ok\":true,\"mode\":\"window\",\"path\":\"o.png\"}",
-       {window7, "write 200x100 at o.png"}},
-      {"window refused", {failure("gone"), whole}, {true}, two,
-       "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
-       {window7, display2, "write 202x101 at o.png"}},
-      {"window unwritable", {window, whole}, {false, true}, two,
-       "{\"ok\":true,\"mode\":\"display-crop\",\"path\":\"o.png\"}",
-       {window7, "write 200x100 at o.png", display2, "write 202x101 at o.png"}},
+      {"window written", {window}, {true}, two, asWindow, {window7, written}},
+      {"window refused", {failure("gone"), whole}, {true}, two, asCrop,
+       {window7, display2, written}},
+      {"window unwritable", {window, whole}, {false, true}, two, asCrop,
+       {window7, written, display2, written}},
       {"no display", {}, {}, {}, failure("no_display_for_window"), {window7}},
       {"display refused", {}, {}, two, failure("display_capture_failed"), {window7, display2}},
       {"crop unwritable", {window, whole}, {false, false}, two, failure("png_encode_failed"),
-       {window7, "write 200x100 at o.png", display2, "write 202x101 at o.png"}},
+       {window7, written, display2, written}},
+      {"crop edges off the pixel grid move outward", {failure("gone"), whole}, {true}, two, asCrop,
+       {window7, display2, "write 201x101 at o.png"}, {190.25, 40.25, 100, 50}},
+      {"off every display: the first one, uncropped", {failure("gone"), picture(200, 200)}, {true},
+       two, asCrop, {window7, "display 0,0 200x200", "write 200x200 at o.png"},
+       {5000, 5000, 100, 50}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeScreen screen;
-    // 100.5 x 50.25 points at (190.25, 40): its midpoint lies on display 2. The crop's edges
-    // fall inside pixels, and each edge pixel that the window covers in part is kept.
-    screen.content = Content{{{7, "", "", {190.25, 40, 100.5, 50.25}}}, c.displays};
+    // Mostly 100 x 50 points at (190, 40): its midpoint (240, 65) lies on display 2.
+    screen.content = Content{{{7, "", "", c.frame}}, c.displays};
     screen.pictures.assign(c.pictures.begin(), c.pictures.end());
     screen.writes.assign(c.writes.begin(), c.writes.end());
     std::string notes;
@@ -77,13 +81,6 @@ TEST(Screen, ShotFallsBackToACropOfTheDisplayHoldingTheMidpoint) {
     EXPECT_EQ(notes, c.log.size() > 2 || !c.result ? "window capture failed, trying display-crop\n"
                                                    : "");
   }
-  // A window off every display: the first display's whole picture, uncropped.
-  FakeScreen screen;
-  screen.content = Content{{{8, "", "", {5000, 5000, 100, 50}}}, two};
-  screen.pictures.assign({failure("gone"), picture(200, 200)});
-  screen.writes.assign({true});
-  EXPECT_TRUE(shot(screen, [](auto) {}, 8, "o.png"));
-  EXPECT_EQ(screen.log.back(), "write 200x200 at o.png");
 }
 
 TEST(Screen, TheMidpointPicksTheDisplayLeftAndTopEdgesInside) {

@@ -17,12 +17,12 @@
  *    copy of the C++ runtime, so nothing that one side allocated may be freed by the other.
  *  - Nothing is thrown across an entry point, and none ends the process.
  *
- *   module            exported function        table
- *   mirlet-xcb.so     mirlet_xcb_entry         mirlet_screen_module (access, listings)
- *   mirlet-x11.so     mirlet_x11_entry         mirlet_screen_module (pictures)
- *   mirlet-png.so     mirlet_png_entry         mirlet_png_module
- *   mirlet-pulse.so   mirlet_pulse_entry       mirlet_sound_module
- *   mirlet-ffmpeg.so  mirlet_ffmpeg_entry      mirlet_file_module
+ *   module                  exported function          table
+ *   mirlet-x11.so           mirlet_x11_entry           mirlet_screen_module (access, listings)
+ *   mirlet-x11-pictures.so  mirlet_x11_pictures_entry  mirlet_screen_module (pictures)
+ *   mirlet-png.so           mirlet_png_entry           mirlet_png_module
+ *   mirlet-pulse.so         mirlet_pulse_entry         mirlet_sound_module
+ *   mirlet-ffmpeg.so        mirlet_ffmpeg_entry        mirlet_file_module
  */
 
 #include <stddef.h>
@@ -183,8 +183,8 @@ typedef struct mirlet_file_module {
   void (*destroy)(mirlet_audio_file *file);
 } mirlet_file_module;
 
-const mirlet_screen_module *mirlet_xcb_entry(void);
 const mirlet_screen_module *mirlet_x11_entry(void);
+const mirlet_screen_module *mirlet_x11_pictures_entry(void);
 const mirlet_png_module *mirlet_png_entry(void);
 const mirlet_sound_module *mirlet_pulse_entry(void);
 const mirlet_file_module *mirlet_ffmpeg_entry(void);

@@ -1,5 +1,6 @@
 #include "mirlet/platform/linux/loadable/loaded_screen.hpp"
 
+#include <functional>
 #include <string>
 
 #include "mirlet/platform/linux/loadable/module_loader.hpp"
@@ -7,10 +8,10 @@
 namespace mirlet::loadable {
 namespace {
 
-// On X11 the listing needs only libxcb, and the pictures Xlib, its extensions besides: about a
-// millisecond more to load, which `windows` does not pay.
-const Result<const mirlet_screen_module*>& listing() { return loadedModule<XcbModule>(); }
-const Result<const mirlet_screen_module*>& pictures() { return loadedModule<X11Module>(); }
+// On X11 the listing needs libxcb and RandR alone, and the pictures three more of libxcb's
+// extensions: loading those costs a quarter of a millisecond, which `windows` does not pay.
+const Result<const mirlet_screen_module*>& listing() { return loadedModule<X11Module>(); }
+const Result<const mirlet_screen_module*>& pictures() { return loadedModule<X11PicturesModule>(); }
 
 Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
 
@@ -62,8 +63,12 @@ class LoadedScreenAccess final : public ScreenAccess {
   }
 };
 
+using Table = std::function<Result<const mirlet_screen_module*>()>;
+
 class LoadedScreenCapture final : public ScreenCapture {
  public:
+  LoadedScreenCapture(Table listing, Table pictures)
+      : listing_(std::move(listing)), pictures_(std::move(pictures)) {}
   Result<Content> listContent() override { return list(true); }
   Result<std::vector<Display>> listDisplays() override {
     auto listed = list(false);
@@ -91,8 +96,8 @@ class LoadedScreenCapture final : public ScreenCapture {
   }
 
  private:
-  static Result<Content> list(bool windows) {
-    const auto& module = listing();
+  Result<Content> list(bool windows) const {
+    const auto module = listing_();
     if (!module) return failure(module.error());
     Collected collected;
     const mirlet_content_sink sink{&collected, windows ? &Collected::window : nullptr,
@@ -104,8 +109,8 @@ class LoadedScreenCapture final : public ScreenCapture {
   }
 
   template <class Capture>
-  static Result<Image> picture(Capture&& capture) {
-    const auto& module = pictures();
+  Result<Image> picture(Capture&& capture) const {
+    const auto module = pictures_();
     if (!module) return failure(module.error());
     mirlet_picture made{};
     if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); });
@@ -113,6 +118,9 @@ class LoadedScreenCapture final : public ScreenCapture {
       return failure(taken.error());
     return adopt(made);
   }
+
+  Table listing_;
+  Table pictures_;
 };
 
 }  // namespace
@@ -120,7 +128,13 @@ class LoadedScreenCapture final : public ScreenCapture {
 std::unique_ptr<ScreenAccess> makeScreenAccess() { return std::make_unique<LoadedScreenAccess>(); }
 
 std::unique_ptr<ScreenCapture> makeScreenCapture() {
-  return std::make_unique<LoadedScreenCapture>();
+  return std::make_unique<LoadedScreenCapture>(listing, pictures);
+}
+
+std::unique_ptr<ScreenCapture> makeScreenCapture(Entry listing, Entry pictures) {
+  return std::make_unique<LoadedScreenCapture>(
+      [listing]() -> Result<const mirlet_screen_module*> { return listing(); },
+      [pictures]() -> Result<const mirlet_screen_module*> { return pictures(); });
 }
 
 }  // namespace mirlet::loadable

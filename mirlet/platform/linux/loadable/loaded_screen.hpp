@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "mirlet/platform/linux/module.h"
 #include "mirlet/platform/screen_access.hpp"
 #include "mirlet/platform/screen_capture.hpp"
 
@@ -11,5 +12,10 @@ namespace mirlet::loadable {
 
 std::unique_ptr<ScreenAccess> makeScreenAccess();
 std::unique_ptr<ScreenCapture> makeScreenCapture();
+
+// The same over entry points at hand (the backend tests link the modules' code): `listing`'s
+// table for the listings, `pictures`'s for the pictures.
+using Entry = const mirlet_screen_module* (*)();
+std::unique_ptr<ScreenCapture> makeScreenCapture(Entry listing, Entry pictures);
 
 }  // namespace mirlet::loadable

@@ -13,14 +13,14 @@ namespace mirlet::loadable {
 Result<const void*> loadModuleEntry(const std::string& file, const char* entry);
 
 // The modules, each with its file, the function it exports and the table that function gives.
-struct XcbModule {
-  static constexpr const char* kFile = "mirlet-xcb.so";
-  static constexpr const char* kEntry = "mirlet_xcb_entry";
-  using Table = mirlet_screen_module;
-};
 struct X11Module {
   static constexpr const char* kFile = "mirlet-x11.so";
   static constexpr const char* kEntry = "mirlet_x11_entry";
+  using Table = mirlet_screen_module;
+};
+struct X11PicturesModule {
+  static constexpr const char* kFile = "mirlet-x11-pictures.so";
+  static constexpr const char* kEntry = "mirlet_x11_pictures_entry";
   using Table = mirlet_screen_module;
 };
 struct PngModule {

@@ -1,114 +1,82 @@
 #include "mirlet/platform/linux/x11/connection.hpp"
 
-#include <atomic>
-#include <cstdlib>
-#include <mutex>
+#include <array>
+#include <string_view>
+#include <utility>
 
 namespace mirlet::x11 {
-namespace {
 
-thread_local ErrorTrap* currentTrap = nullptr;
-
-int handleIOError(::Display*) { return 0; }
-
-}  // namespace
-
-// Process-wide: Xlib has one handler for all connections. Errors on a thread without a trap are
-// dropped; they belong to requests whose outcome nobody asked for.
-int handleError(::Display*, XErrorEvent* event) {
-  if (ErrorTrap* trap = currentTrap; trap != nullptr && trap->errorCode_ == 0) {
-    trap->errorCode_ = event->error_code;
-    trap->requestCode_ = event->request_code;
-  }
-  return 0;
+std::string describe(const xcb_generic_error_t& error) {
+  static constexpr std::array<std::string_view, 17> kCoreErrors = {
+      "BadRequest", "BadValue",  "BadWindow", "BadPixmap", "BadAtom",     "BadCursor",
+      "BadFont",    "BadMatch",  "BadDrawable", "BadAccess", "BadAlloc",  "BadColor",
+      "BadGC",      "BadIDChoice", "BadName", "BadLength", "BadImplementation"};
+  const std::string request = " (request " + std::to_string(error.major_code) + ")";
+  if (error.error_code >= 1 && error.error_code <= kCoreErrors.size())
+    return std::string(kCoreErrors[error.error_code - 1]) + request;
+  return "X error " + std::to_string(error.error_code) + request;
 }
-
-struct Connection::State {
-  std::atomic<bool> lost{false};
-};
-
-namespace {
-
-// Called instead of exit() when the server goes away; returning leaves the connection marked
-// dead, so every later call fails fast and the operation reports an error.
-void markLost(::Display*, void* state) {
-  static_cast<Connection::State*>(state)->lost = true;
-}
-
-}  // namespace
 
 Result<Connection> Connection::open() {
-  static std::once_flag handlers;
-  std::call_once(handlers, [] {
-    XInitThreads();
-    XSetErrorHandler(handleError);
-    XSetIOErrorHandler(handleIOError);
-  });
   const char* name = std::getenv("DISPLAY");
-  ::Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr)
-    return failure(std::string("cannot open X display \"") + (name ? name : "") + "\"");
-  auto state = std::make_unique<State>();
-  XSetIOErrorExitHandler(display, markLost, state.get());
-  return Connection(display, std::move(state));
+  const std::string refusal = std::string("cannot open X display \"") + (name ? name : "") + "\"";
+  int screenNumber = 0;
+  xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+  if (xcb_connection_has_error(connection) != 0) {
+    xcb_disconnect(connection);  // also frees the error connection xcb hands out
+    return failure(refusal);
+  }
+  xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+  for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+  if (screens.rem <= 0) {
+    xcb_disconnect(connection);
+    return failure(refusal + ": no such screen");
+  }
+  return Connection(connection, screens.data);
 }
 
-Connection::Connection(::Display* display, std::unique_ptr<State> state)
-    : display_(display), state_(std::move(state)) {}
-
 Connection::Connection(Connection&& other) noexcept
-    : display_(std::exchange(other.display_, nullptr)), state_(std::move(other.state_)) {}
+    : connection_(std::exchange(other.connection_, nullptr)),
+      screen_(std::exchange(other.screen_, nullptr)) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
   if (this != &other) {
-    if (display_ != nullptr) XCloseDisplay(display_);
-    display_ = std::exchange(other.display_, nullptr);
-    state_ = std::move(other.state_);
+    close();
+    connection_ = std::exchange(other.connection_, nullptr);
+    screen_ = std::exchange(other.screen_, nullptr);
   }
   return *this;
 }
 
-Connection::~Connection() {
-  if (display_ != nullptr) XCloseDisplay(display_);
+Connection::~Connection() { close(); }
+
+void Connection::close() {
+  if (connection_ == nullptr) return;
+  // xcb_disconnect drops what is still queued; the server would undo it all at the disconnect
+  // anyway, but a request sent is a request done.
+  xcb_flush(connection_);
+  xcb_disconnect(connection_);
 }
 
-bool Connection::alive() const { return !state_->lost; }
-
 bool Connection::sync() const {
-  if (!alive()) return false;
-  XSync(display_, False);
+  collect(xcb_get_input_focus_reply, connection_, xcb_get_input_focus(connection_));
   return alive();
 }
 
-ErrorTrap::ErrorTrap(const Connection& connection)
-    : connection_(connection), outer_(currentTrap) {
-  // Errors of earlier requests must not land in this trap.
-  connection_.sync();
-  currentTrap = this;
+Result<void> Connection::check(xcb_void_cookie_t cookie) const {
+  const Reply<xcb_generic_error_t> error(xcb_request_check(connection_, cookie));
+  if (error) return failure(describe(*error));
+  if (!alive()) return failure("the connection to the X server broke");
+  return {};
 }
 
-ErrorTrap::~ErrorTrap() {
-  connection_.sync();
-  currentTrap = outer_;
-}
-
-bool ErrorTrap::failed() {
-  if (!connection_.sync()) lost_ = true;
-  return lost_ || errorCode_ != 0;
-}
-
-std::string ErrorTrap::description() const {
-  if (lost_) return "the connection to the X server broke";
-  if (errorCode_ == 0) return "";
-  char text[128] = {};
-  XGetErrorText(connection_.get(), errorCode_, text, sizeof text);
-  return std::string(text) + " (request " + std::to_string(requestCode_) + ")";
-}
-
-void ErrorTrap::clear() {
-  connection_.sync();
-  errorCode_ = 0;
-  requestCode_ = 0;
+const xcb_visualtype_t* Connection::visual(xcb_visualid_t id) const {
+  for (auto depth = xcb_screen_allowed_depths_iterator(screen_); depth.rem > 0;
+       xcb_depth_next(&depth))
+    for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem > 0;
+         xcb_visualtype_next(&visual))
+      if (visual.data->visual_id == id) return visual.data;
+  return nullptr;
 }
 
 }  // namespace mirlet::x11

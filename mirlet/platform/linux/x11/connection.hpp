@@ -1,10 +1,11 @@
 #pragma once
-// One connection to the X server named by DISPLAY, used by one thread at a time, and the way its
-// protocol errors come back as values instead of through Xlib's default handlers, which end the
-// process.
+// One XCB connection to the X server named by DISPLAY, used by one thread at a time. There is no
+// process-wide error handler: every error comes back with the reply or the check of the request
+// it belongs to, and a broken connection makes every later request fail, never ends the process.
 
-#include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -12,52 +13,67 @@
 
 namespace mirlet::x11 {
 
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+// A reply or an error as XCB hands it out, freed with the holder.
+template <class T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
+// An X error as text: "BadWindow (request 3)".
+std::string describe(const xcb_generic_error_t& error);
+
+// The reply to `cookie`; nothing when the request failed or the connection broke.
+template <class T, class Cookie>
+Reply<T> collect(T* (*fetch)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                 xcb_connection_t* c, Cookie cookie) {
+  xcb_generic_error_t* error = nullptr;
+  Reply<T> reply(fetch(c, cookie, &error));
+  std::free(error);
+  return reply;
+}
+
+// The reply to `cookie`, or why there is none.
+template <class T, class Cookie>
+Result<Reply<T>> answer(T* (*fetch)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                        xcb_connection_t* c, Cookie cookie) {
+  xcb_generic_error_t* error = nullptr;
+  Reply<T> reply(fetch(c, cookie, &error));
+  const Reply<xcb_generic_error_t> refusal(error);
+  if (reply) return reply;
+  if (refusal) return failure(describe(*refusal));
+  return failure("the connection to the X server broke");
+}
+
 class Connection {
  public:
   // Opens the display named by the environment; an error when there is none or it refuses.
   static Result<Connection> open();
 
-  Connection(Connection&&) noexcept;
-  Connection& operator=(Connection&&) noexcept;
+  Connection(Connection&& other) noexcept;
+  Connection& operator=(Connection&& other) noexcept;
+  // Sends what is still queued (the undoing of a redirection, say), then closes.
   ~Connection();
 
-  ::Display* get() const { return display_; }
-  ::Window root() const { return DefaultRootWindow(display_); }
-  // False once the connection to the server broke; every later request then fails.
-  bool alive() const;
-  // Waits until the server has handled every request sent so far; false when the connection broke.
+  xcb_connection_t* get() const { return connection_; }
+  const xcb_screen_t& screen() const { return *screen_; }
+  xcb_window_t root() const { return screen_->root; }
+  // False once the connection to the server broke.
+  bool alive() const { return xcb_connection_has_error(connection_) == 0; }
+  // Waits until the server has handled every request sent so far; false when the connection
+  // broke.
   bool sync() const;
-
-  struct State;
-
- private:
-  Connection(::Display* display, std::unique_ptr<State> state);
-  ::Display* display_ = nullptr;
-  std::unique_ptr<State> state_;
-};
-
-// Catches the protocol errors of the requests made on this thread while it lives. Errors are
-// reported asynchronously, so `failed` syncs first.
-class ErrorTrap {
- public:
-  explicit ErrorTrap(const Connection& connection);
-  ~ErrorTrap();
-  ErrorTrap(const ErrorTrap&) = delete;
-  ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-  // Syncs, then tells whether any request since the trap was set (or last cleared) failed.
-  bool failed();
-  // The first error caught, as text ("BadWindow (request 3)"); empty when none.
-  std::string description() const;
-  void clear();
+  // Whether a request sent through its `_checked` function was carried out.
+  Result<void> check(xcb_void_cookie_t cookie) const;
+  // The visual `id` of this screen; nullptr when it has none by that id.
+  const xcb_visualtype_t* visual(xcb_visualid_t id) const;
 
  private:
-  friend int handleError(::Display*, XErrorEvent*);
-  const Connection& connection_;
-  ErrorTrap* outer_;
-  unsigned char errorCode_ = 0;
-  unsigned char requestCode_ = 0;
-  bool lost_ = false;
+  Connection(xcb_connection_t* connection, const xcb_screen_t* screen)
+      : connection_(connection), screen_(screen) {}
+  void close();
+  xcb_connection_t* connection_ = nullptr;
+  const xcb_screen_t* screen_ = nullptr;
 };
 
 }  // namespace mirlet::x11

@@ -13,27 +13,27 @@ namespace {
 constexpr std::int64_t kLargestSide = 1 << 15;
 
 template <class Read>
-Result<Image> capture(PixelSize size, Read&& read) {
-  if (size.width < 1 || size.height < 1 || size.width > kLargestSide ||
-      size.height > kLargestSide)
-    return failure("unsupported picture size " + std::to_string(size.width) + " x " +
-                   std::to_string(size.height));
+Result<Picture> capture(std::int64_t width, std::int64_t height, Read&& read) {
+  if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide)
+    return failure("unsupported picture size " + std::to_string(width) + " x " +
+                   std::to_string(height));
   auto connection = Connection::open();
-  if (!connection) return std::unexpected(connection.error());
-  const Result<Image> pixels = read(*connection);
-  if (!pixels) return std::unexpected(pixels.error());
-  return scaleImage(*pixels, static_cast<std::uint32_t>(size.width),
-                    static_cast<std::uint32_t>(size.height));
+  if (!connection) return failure(connection.error());
+  auto pixels = read(*connection);
+  if (!pixels) return pixels;
+  return scalePicture(std::move(*pixels), static_cast<std::uint32_t>(width),
+                      static_cast<std::uint32_t>(height));
 }
 
 }  // namespace
 
-Result<Image> captureWindow(std::uint32_t windowID, PixelSize size) {
-  return capture(size, [&](const Connection& c) { return captureWindowPixels(c, windowID); });
+Result<Picture> captureWindow(std::uint32_t windowID, std::int64_t width, std::int64_t height) {
+  return capture(width, height,
+                 [&](const Connection& c) { return captureWindowPixels(c, windowID); });
 }
 
-Result<Image> captureDisplay(const Rect& frame, PixelSize size) {
-  return capture(size, [&](const Connection& c) { return captureScreenPixels(c, frame); });
+Result<Picture> captureDisplay(const mirlet_rect& frame, std::int64_t width, std::int64_t height) {
+  return capture(width, height, [&](const Connection& c) { return captureScreenPixels(c, frame); });
 }
 
 }  // namespace mirlet::x11

@@ -3,15 +3,17 @@
 
 #include <cstdint>
 
+#include "mirlet/platform/linux/module.h"
+#include "mirlet/platform/linux/x11/pixels.hpp"
 #include "mirlet/platform/result.hpp"
-#include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet::x11 {
 
-// The top-level holding `windowID` (its frame, border included) alone, scaled to `size`.
-Result<Image> captureWindow(std::uint32_t windowID, PixelSize size);
+// The top-level holding `windowID` (its frame, border included) alone, scaled to `width` x
+// `height`.
+Result<Picture> captureWindow(std::uint32_t windowID, std::int64_t width, std::int64_t height);
 
-// The screen inside `frame` as it shows (black beyond the screen), scaled to `size`.
-Result<Image> captureDisplay(const Rect& frame, PixelSize size);
+// The screen inside `frame` as it shows (black beyond the screen), scaled to `width` x `height`.
+Result<Picture> captureDisplay(const mirlet_rect& frame, std::int64_t width, std::int64_t height);
 
 }  // namespace mirlet::x11

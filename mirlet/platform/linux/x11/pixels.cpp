@@ -1,29 +1,93 @@
 #include "mirlet/platform/linux/x11/pixels.hpp"
 
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <xcb/shm.h>
 
+#include <array>
 #include <bit>
-#include <cstring>
-#include <memory>
+#include <optional>
 
 namespace mirlet::x11 {
 namespace {
 
-struct ImageDeleter {
-  void operator()(XImage* image) const {
-    if (image != nullptr) XDestroyImage(image);
+using Owner = std::unique_ptr<void, void (*)(void*)>;
+
+// How the server lays out the pixels of one depth in a ZPixmap image.
+struct Layout {
+  int bytesPerPixel = 0;
+  std::size_t bytesPerRow = 0;
+  bool lsbFirst = true;
+};
+
+Result<Layout> layoutOf(const xcb_setup_t& setup, const Source& source) {
+  for (auto format = xcb_setup_pixmap_formats_iterator(&setup); format.rem > 0;
+       xcb_format_next(&format)) {
+    if (format.data->depth != source.depth) continue;
+    const std::size_t bits = format.data->bits_per_pixel;
+    const std::size_t pad = format.data->scanline_pad;
+    if (bits % 8 != 0 || bits > 32 || pad == 0) break;
+    return Layout{static_cast<int>(bits / 8), (source.width * bits + pad - 1) / pad * pad / 8,
+                  setup.image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST};
+  }
+  return failure("no pixel format for depth " + std::to_string(source.depth));
+}
+
+bool isOurs(const Layout& layout, const xcb_visualtype_t* visual) {
+  return layout.bytesPerPixel == 4 && layout.lsbFirst && visual != nullptr &&
+         visual->red_mask == 0xFF0000 && visual->green_mask == 0xFF00 &&
+         visual->blue_mask == 0xFF;
+}
+
+// One colour of a visual: where its bits are and how many values they hold.
+struct Channel {
+  std::uint32_t mask = 0;
+  int shift = 0;
+  std::uint32_t top = 1;
+
+  explicit Channel(std::uint32_t m)
+      : mask(m), shift(m == 0 ? 0 : std::countr_zero(m)), top(m == 0 ? 1 : m >> shift) {}
+  std::uint8_t operator()(std::uint32_t pixel) const {
+    return static_cast<std::uint8_t>(((pixel & mask) >> shift) * 255 / top);
   }
 };
-using ImagePtr = std::unique_ptr<XImage, ImageDeleter>;
 
-// A private shared memory segment mapped here. It is marked for removal at once, so it goes
-// when the last mapping does, whatever happens to the process.
-class Mapping {
+// Any other layout (16-bit visuals, big-endian servers), one pixel at a time.
+Picture converted(const std::uint8_t* data, const Layout& layout, const Source& source) {
+  const Channel blue(source.visual ? source.visual->blue_mask : 0);
+  const Channel green(source.visual ? source.visual->green_mask : 0);
+  const Channel red(source.visual ? source.visual->red_mask : 0);
+  const int bytes = layout.bytesPerPixel;
+  return makePicture(source.width, source.height, [&](std::uint8_t* out, std::size_t stride) {
+    for (std::size_t y = 0; y < source.height; ++y) {
+      const std::uint8_t* in = data + y * layout.bytesPerRow;
+      std::uint8_t* pixel = out + y * stride;
+      for (std::size_t x = 0; x < source.width; ++x, in += bytes, pixel += 4) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < bytes; ++i)
+          value |= std::uint32_t{in[i]} << 8 * (layout.lsbFirst ? i : bytes - 1 - i);
+        pixel[0] = blue(value);
+        pixel[1] = green(value);
+        pixel[2] = red(value);
+        pixel[3] = 0;
+      }
+    }
+  });
+}
+
+// The pixels at `data` (held by `owner`) as a picture: taken as they are when their layout is
+// ours, else converted into a picture of their own.
+Picture picture(const std::uint8_t* data, const Layout& layout, const Source& source,
+                Owner owner) {
+  if (!isOurs(layout, source.visual)) return converted(data, layout, source);
+  return {{source.width, source.height, layout.bytesPerRow, data}, std::move(owner)};
+}
+
+// A private shared memory segment mapped here. It is marked for removal as soon as the server has
+// attached it too, so it goes with the last mapping, whatever happens to the process.
+class Segment {
  public:
-  static std::shared_ptr<Mapping> create(std::size_t size) {
+  static std::unique_ptr<Segment> create(std::size_t size) {
     const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
     if (id < 0) return nullptr;
     void* address = shmat(id, nullptr, 0);
@@ -31,138 +95,70 @@ class Mapping {
       shmctl(id, IPC_RMID, nullptr);
       return nullptr;
     }
-    auto mapping = std::shared_ptr<Mapping>(new Mapping(id, static_cast<char*>(address)));
-    return mapping;
+    return std::unique_ptr<Segment>(new Segment(id, static_cast<std::uint8_t*>(address)));
   }
-  ~Mapping() {
-    shmctl(id_, IPC_RMID, nullptr);
+  ~Segment() {
+    markForRemoval();
     shmdt(address_);
   }
+  Segment(const Segment&) = delete;
+  Segment& operator=(const Segment&) = delete;
   int id() const { return id_; }
-  char* address() const { return address_; }
-  // Once the server has attached too, the segment can be marked: both mappings keep it alive.
+  const std::uint8_t* address() const { return address_; }
   void markForRemoval() { shmctl(id_, IPC_RMID, nullptr); }
 
  private:
-  Mapping(int id, char* address) : id_(id), address_(address) {}
+  Segment(int id, std::uint8_t* address) : id_(id), address_(address) {}
   int id_;
-  char* address_;
+  std::uint8_t* address_;
 };
 
-// The server's view of a segment, for the time of one request.
-class ServerAttachment {
- public:
-  ServerAttachment(const Connection& connection, const Mapping& mapping)
-      : connection_(connection) {
-    info_.shmid = mapping.id();
-    info_.shmaddr = mapping.address();
-    info_.readOnly = False;
-    ErrorTrap trap(connection);
-    attached_ = XShmAttach(connection.get(), &info_) != 0;
-    if (trap.failed()) attached_ = false;  // a server on another machine, for one
+std::optional<Picture> readShared(const Connection& connection, const Source& source,
+                                  const Layout& layout) {
+  xcb_connection_t* c = connection.get();
+  const xcb_query_extension_reply_t* shm = xcb_get_extension_data(c, &xcb_shm_id);
+  if (shm == nullptr || shm->present == 0) return std::nullopt;
+  const std::size_t size = layout.bytesPerRow * source.height;
+  auto segment = Segment::create(size);
+  if (!segment) return std::nullopt;
+  const xcb_shm_seg_t id = xcb_generate_id(c);
+  const xcb_void_cookie_t attached =
+      xcb_shm_attach_checked(c, id, static_cast<std::uint32_t>(segment->id()), 0);
+  const xcb_shm_get_image_cookie_t image =
+      xcb_shm_get_image(c, source.drawable, source.x, source.y, source.width, source.height,
+                        ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, id, 0);
+  // Answered together: the image's reply tells that the attachment before it was done. A server
+  // that cannot reach this machine's memory refuses the attachment.
+  if (!connection.check(attached)) {
+    xcb_discard_reply(c, image.sequence);
+    return std::nullopt;
   }
-  ~ServerAttachment() {
-    if (!attached_) return;
-    ErrorTrap trap(connection_);
-    XShmDetach(connection_.get(), &info_);
-  }
-  ServerAttachment(const ServerAttachment&) = delete;
-  ServerAttachment& operator=(const ServerAttachment&) = delete;
-  bool attached() const { return attached_; }
-  XShmSegmentInfo* info() { return &info_; }
-
- private:
-  const Connection& connection_;
-  XShmSegmentInfo info_{};
-  bool attached_ = false;
-};
-
-bool isBgrx(const XImage& image, const Visual* visual) {
-  return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && visual != nullptr &&
-         visual->red_mask == 0xFF0000 && visual->green_mask == 0xFF00 && visual->blue_mask == 0xFF;
-}
-
-int shiftOf(unsigned long mask) { return mask == 0 ? 0 : std::countr_zero(mask); }
-
-std::uint8_t channel(unsigned long pixel, unsigned long mask) {
-  if (mask == 0) return 0;
-  const unsigned long value = (pixel & mask) >> shiftOf(mask);
-  const unsigned long top = mask >> shiftOf(mask);
-  return static_cast<std::uint8_t>(value * 255 / top);
-}
-
-// Any other layout (16-bit visuals, big-endian servers), one pixel at a time.
-Image converted(XImage& source, const Visual* visual) {
-  return makeImage(static_cast<std::uint32_t>(source.width),
-                   static_cast<std::uint32_t>(source.height),
-                   [&](std::uint8_t* pixels, std::size_t bytesPerRow) {
-                     for (int y = 0; y < source.height; ++y) {
-                       std::uint8_t* out = pixels + y * bytesPerRow;
-                       for (int x = 0; x < source.width; ++x, out += 4) {
-                         const unsigned long pixel = XGetPixel(&source, x, y);
-                         out[0] = channel(pixel, visual ? visual->blue_mask : 0);
-                         out[1] = channel(pixel, visual ? visual->green_mask : 0);
-                         out[2] = channel(pixel, visual ? visual->red_mask : 0);
-                       }
-                     }
-                   });
-}
-
-// Wraps `image` without copying when its layout is ours; `keep` holds whatever its memory is.
-Image adopt(ImagePtr image, const Visual* visual, std::shared_ptr<void> keep) {
-  if (!isBgrx(*image, visual)) return converted(*image, visual);
-  Image result;
-  result.width = static_cast<std::uint32_t>(image->width);
-  result.height = static_cast<std::uint32_t>(image->height);
-  result.bytesPerRow = static_cast<std::size_t>(image->bytes_per_line);
-  result.pixels = reinterpret_cast<const std::uint8_t*>(image->data);
-  struct Holder {
-    ImagePtr image;
-    std::shared_ptr<void> keep;
-  };
-  result.storage = std::make_shared<Holder>(Holder{std::move(image), std::move(keep)});
-  return result;
-}
-
-std::optional<Image> readShared(const Connection& connection, const Source& source) {
-  ::Display* display = connection.get();
-  if (!XShmQueryExtension(display)) return std::nullopt;
-  XShmSegmentInfo layout{};
-  ImagePtr image(XShmCreateImage(display, source.visual, static_cast<unsigned>(source.depth),
-                                 ZPixmap, nullptr, &layout, source.width, source.height));
-  if (!image) return std::nullopt;
-  auto mapping =
-      Mapping::create(static_cast<std::size_t>(image->bytes_per_line) * image->height);
-  if (!mapping) return std::nullopt;
-  {
-    ServerAttachment attachment(connection, *mapping);
-    if (!attachment.attached()) return std::nullopt;
-    mapping->markForRemoval();
-    image->obdata = reinterpret_cast<char*>(attachment.info());
-    image->data = mapping->address();
-    ErrorTrap trap(connection);
-    const bool read =
-        XShmGetImage(display, source.drawable, image.get(), source.x, source.y, AllPlanes) != 0;
-    image->obdata = nullptr;
-    if (trap.failed() || !read) return std::nullopt;
-  }
-  // XShm images free only their header; the pixels stay in the mapping, which the picture keeps.
-  return adopt(std::move(image), source.visual, mapping);
+  segment->markForRemoval();
+  const auto read = collect(xcb_shm_get_image_reply, c, image);
+  xcb_shm_detach(c, id);
+  if (!read || read->size < size) return std::nullopt;
+  const std::uint8_t* data = segment->address();
+  return picture(data, layout, source,
+                 Owner(segment.release(), [](void* s) { delete static_cast<Segment*>(s); }));
 }
 
 }  // namespace
 
-Result<Image> readPixels(const Connection& connection, const Source& source) {
+Result<Picture> readPixels(const Connection& connection, const Source& source) {
   if (source.width == 0 || source.height == 0) return failure("nothing to read");
-  if (auto shared = readShared(connection, source)) return std::move(*shared);
-  ErrorTrap trap(connection);
-  ImagePtr image(XGetImage(connection.get(), source.drawable, source.x, source.y, source.width,
-                           source.height, AllPlanes, ZPixmap));
-  if (trap.failed() || !image) {
-    return failure(trap.description().empty() ? "the X server gave no picture"
-                                              : trap.description());
-  }
-  return adopt(std::move(image), source.visual, nullptr);
+  const auto layout = layoutOf(*xcb_get_setup(connection.get()), source);
+  if (!layout) return failure(layout.error());
+  if (auto shared = readShared(connection, source, *layout)) return std::move(*shared);
+
+  xcb_connection_t* c = connection.get();
+  auto read = answer(xcb_get_image_reply, c,
+                     xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, source.drawable, source.x,
+                                   source.y, source.width, source.height, ~0u));
+  if (!read) return failure(read.error());
+  const auto length = static_cast<std::size_t>(xcb_get_image_data_length(read->get()));
+  if (length < layout->bytesPerRow * source.height) return failure("the X server gave no picture");
+  const std::uint8_t* data = xcb_get_image_data(read->get());
+  return picture(data, *layout, source, Owner(read->release(), [](void* r) { std::free(r); }));
 }
 
 }  // namespace mirlet::x11

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
-#include "mirlet/platform/image.hpp"
+#include "mirlet/platform/linux/x11/pixels.hpp"
 
 namespace mirlet::x11 {
 
-// `image` at `width` x `height`: itself when the size is already right, every pixel repeated
+// `picture` at `width` x `height`: itself when the size is already right, every pixel repeated
 // when it is exactly twice, and otherwise sampled bilinearly (averaged first when shrinking by
 // more than half), so any other size comes out smooth.
-Image scaleImage(const Image& image, std::uint32_t width, std::uint32_t height);
+Picture scalePicture(Picture picture, std::uint32_t width, std::uint32_t height);
 
 }  // namespace mirlet::x11

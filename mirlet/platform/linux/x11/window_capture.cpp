@@ -1,20 +1,16 @@
 #include "mirlet/platform/linux/x11/window_capture.hpp"
 
-#include <X11/Xlib-xcb.h>
-#include <X11/extensions/Xcomposite.h>
-#include <X11/extensions/Xdamage.h>
 #include <poll.h>
+#include <xcb/composite.h>
+#include <xcb/damage.h>
+#include <xcb/shm.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <memory>
 #include <optional>
 #include <vector>
-
-#include "mirlet/platform/linux/x11/pixels.hpp"
 
 namespace mirlet::x11 {
 namespace {
@@ -28,98 +24,87 @@ using namespace std::chrono_literals;
 constexpr auto kRepaintLimit = 500ms;
 constexpr auto kQuietAfterDrawing = 15ms;
 
+// A server object this client made (a pixmap, a damage record), freed with its holder.
+template <auto Free>
+class Owned {
+ public:
+  Owned(xcb_connection_t* c, std::uint32_t id) : c_(c), id_(id) {}
+  ~Owned() { Free(c_, id_); }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  std::uint32_t get() const { return id_; }
+
+ private:
+  xcb_connection_t* c_;
+  std::uint32_t id_;
+};
+
 // Sends the window back on screen when the capture is done.
 class Redirection {
  public:
-  Redirection(const Connection& connection, ::Window window)
-      : connection_(connection), window_(window) {
-    XCompositeRedirectWindow(connection.get(), window, CompositeRedirectAutomatic);
-  }
-  ~Redirection() {
-    ErrorTrap trap(connection_);
-    XCompositeUnredirectWindow(connection_.get(), window_, CompositeRedirectAutomatic);
-  }
+  Redirection(xcb_connection_t* c, xcb_window_t window)
+      : c_(c),
+        window_(window),
+        done_(xcb_composite_redirect_window_checked(c, window, XCB_COMPOSITE_REDIRECT_AUTOMATIC)) {}
+  ~Redirection() { xcb_composite_unredirect_window(c_, window_, XCB_COMPOSITE_REDIRECT_AUTOMATIC); }
   Redirection(const Redirection&) = delete;
   Redirection& operator=(const Redirection&) = delete;
+  xcb_void_cookie_t done() const { return done_; }
 
  private:
-  const Connection& connection_;
-  ::Window window_;
+  xcb_connection_t* c_;
+  xcb_window_t window_;
+  xcb_void_cookie_t done_;
 };
 
-class Damage {
- public:
-  Damage(const Connection& connection, ::Window window)
-      : connection_(connection),
-        damage_(XDamageCreate(connection.get(), window, XDamageReportRawRectangles)) {}
-  ~Damage() {
-    ErrorTrap trap(connection_);
-    if (damage_ != None) XDamageDestroy(connection_.get(), damage_);
-  }
-  Damage(const Damage&) = delete;
-  Damage& operator=(const Damage&) = delete;
-
- private:
-  const Connection& connection_;
-  ::Damage damage_;
-};
-
-class Pixmap {
- public:
-  Pixmap(const Connection& connection, ::Pixmap pixmap)
-      : connection_(connection), pixmap_(pixmap) {}
-  ~Pixmap() {
-    ErrorTrap trap(connection_);
-    if (pixmap_ != None) XFreePixmap(connection_.get(), pixmap_);
-  }
-  Pixmap(const Pixmap&) = delete;
-  Pixmap& operator=(const Pixmap&) = delete;
-  ::Pixmap get() const { return pixmap_; }
-
- private:
-  const Connection& connection_;
-  ::Pixmap pixmap_;
-};
-
-// Asks for the exposures of `window` and every window inside it: a redirected window is exposed
-// where its pixels were not on screen, and those are the parts its program must paint again.
-void watchExposures(::Display* display, ::Window window) {
-  std::deque<::Window> pending{window};
-  for (int visited = 0; !pending.empty() && visited < 256; ++visited) {
-    const ::Window current = pending.front();
-    pending.pop_front();
-    XSelectInput(display, current, ExposureMask);
-    ::Window root = None, parent = None, *children = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(display, current, &root, &parent, &children, &count) == 0) continue;
-    if (children != nullptr) {
-      pending.insert(pending.end(), children, children + count);
-      XFree(children);
+// Asks for the exposures of `window` and every window inside it, one level of the tree per round
+// trip: a redirected window is exposed where its pixels were not on screen, and those are the
+// parts its program must paint again.
+void watchExposures(xcb_connection_t* c, xcb_window_t window) {
+  constexpr std::size_t kMostWatched = 256;
+  constexpr std::uint32_t kExposures = XCB_EVENT_MASK_EXPOSURE;
+  std::vector<xcb_window_t> level{window};
+  for (std::size_t watched = 0; !level.empty() && watched < kMostWatched;) {
+    level.resize(std::min(level.size(), kMostWatched - watched));
+    std::vector<xcb_query_tree_cookie_t> trees;
+    for (const xcb_window_t current : level) {
+      xcb_change_window_attributes(c, current, XCB_CW_EVENT_MASK, &kExposures);
+      trees.push_back(xcb_query_tree(c, current));
     }
+    watched += level.size();
+    level.clear();
+    for (const auto cookie : trees)
+      if (const auto tree = collect(xcb_query_tree_reply, c, cookie)) {
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        level.insert(level.end(), children, children + xcb_query_tree_children_length(tree.get()));
+      }
   }
 }
 
-// Waits, within the limit, for the program to repaint after the exposures the redirect caused.
-void awaitRepaint(const Connection& connection, int damageEvent) {
-  ::Display* display = connection.get();
+// Waits, within the limit, for the program to repaint after the exposures the redirection caused.
+// `damageNotify` is the event type of Damage's notices, or -1 without Damage.
+void awaitRepaint(const Connection& connection, int damageNotify) {
+  xcb_connection_t* c = connection.get();
   if (!connection.sync()) return;
   const auto start = Clock::now();
   bool exposed = false;
   std::optional<Clock::time_point> lastDrawing;
   for (;;) {
-    while (XPending(display) > 0) {
-      XEvent event;
-      XNextEvent(display, &event);
-      if (event.type == Expose) exposed = true;
-      if (event.type == damageEvent + XDamageNotify && exposed) lastDrawing = Clock::now();
+    // Errors of requests nobody checks (a child gone before its exposures were asked for) come
+    // here too, as type 0, and are dropped.
+    while (Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+      const int type = event->response_type & 0x7F;
+      if (type == XCB_EXPOSE) exposed = true;
+      if (type == damageNotify && exposed) lastDrawing = Clock::now();
     }
     if (!exposed) return;  // every pixel was already on screen, so the picture is current
     const auto now = Clock::now();
     if (now - start >= kRepaintLimit) return;
     if (lastDrawing && now - *lastDrawing >= kQuietAfterDrawing) return;
     auto wait = kRepaintLimit - (now - start);
-    if (lastDrawing) wait = std::min<Clock::duration>(wait, kQuietAfterDrawing - (now - *lastDrawing));
-    pollfd fd{ConnectionNumber(display), POLLIN, 0};
+    if (lastDrawing)
+      wait = std::min<Clock::duration>(wait, kQuietAfterDrawing - (now - *lastDrawing));
+    pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
     if (poll(&fd, 1, static_cast<int>(std::max<long long>(ms, 1))) < 0 && errno != EINTR) return;
     if (!connection.alive()) return;
@@ -127,100 +112,120 @@ void awaitRepaint(const Connection& connection, int damageEvent) {
 }
 
 // The child of the root that holds `window` (the window manager's frame around a client), or
-// nothing when `window` is not on this screen or no longer exists. Asked over XCB, whose errors
-// come back with the reply instead of through Xlib's handler.
-std::optional<::Window> topLevelOf(const Connection& connection, ::Window window) {
-  xcb_connection_t* c = XGetXCBConnection(connection.get());
-  const ::Window root = connection.root();
-  for (int depth = 0; window != None && window != root && depth < 64; ++depth) {
-    xcb_generic_error_t* error = nullptr;
-    std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
-        xcb_query_tree_reply(c, xcb_query_tree(c, static_cast<xcb_window_t>(window)), &error),
-        &std::free);
-    std::free(error);
-    if (!tree) return std::nullopt;
-    if (tree->parent == root) return window;
-    window = tree->parent;
+// nothing when `window` is not on this screen or no longer exists. `tree` asks for the tree
+// around `window`.
+std::optional<xcb_window_t> topLevelOf(const Connection& connection, xcb_window_t window,
+                                       xcb_query_tree_cookie_t tree) {
+  xcb_connection_t* c = connection.get();
+  const xcb_window_t root = connection.root();
+  for (int depth = 0; depth < 64; ++depth) {
+    const auto place = collect(xcb_query_tree_reply, c, tree);
+    if (!place || window == root || place->parent == XCB_NONE) return std::nullopt;
+    if (place->parent == root) return window;
+    window = place->parent;
+    tree = xcb_query_tree(c, window);
   }
+  xcb_discard_reply(c, tree.sequence);
   return std::nullopt;
+}
+
+bool present(xcb_connection_t* c, xcb_extension_t* extension) {
+  const xcb_query_extension_reply_t* reply = xcb_get_extension_data(c, extension);
+  return reply != nullptr && reply->present != 0;
 }
 
 }  // namespace
 
-Result<Image> captureWindowPixels(const Connection& connection, ::Window client) {
-  ::Display* display = connection.get();
-  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-  if (!XCompositeQueryExtension(display, &eventBase, &errorBase) ||
-      !XCompositeQueryVersion(display, &major, &minor) || (major == 0 && minor < 2))
+Result<Picture> captureWindowPixels(const Connection& connection, xcb_window_t client) {
+  xcb_connection_t* c = connection.get();
+  // The questions about the extensions and the first step of the search share a round trip.
+  for (xcb_extension_t* extension : {&xcb_composite_id, &xcb_damage_id, &xcb_shm_id})
+    xcb_prefetch_extension_data(c, extension);
+  const xcb_query_tree_cookie_t tree = xcb_query_tree(c, client);
+  if (!present(c, &xcb_composite_id)) return failure("the X server has no Composite extension");
+  const bool damage = present(c, &xcb_damage_id);
+  // Damage takes requests only from a client that has told it which version it speaks.
+  const auto compositeVersion = xcb_composite_query_version(c, 0, 4);
+  const auto damageVersion = damage ? xcb_damage_query_version(c, 1, 1)
+                                    : xcb_damage_query_version_cookie_t{};
+  const auto topLevel = topLevelOf(connection, client, tree);
+  const auto version = collect(xcb_composite_query_version_reply, c, compositeVersion);
+  if (damage) collect(xcb_damage_query_version_reply, c, damageVersion);
+  // Naming a window's pixmap came with Composite 0.2.
+  if (!version || (version->major_version == 0 && version->minor_version < 2))
     return failure("the X server has no Composite extension");
-  int damageEvent = 0, damageError = 0;
-  const bool damage = XDamageQueryExtension(display, &damageEvent, &damageError) != 0;
-
-  const auto topLevel = topLevelOf(connection, client);
   if (!topLevel) return failure("no such window");
-  ErrorTrap trap(connection);
-  XWindowAttributes attributes;
-  if (XGetWindowAttributes(display, *topLevel, &attributes) == 0 || trap.failed())
-    return failure("the window is gone");
-  if (attributes.map_state != IsViewable) return failure("the window is not on screen");
 
-  watchExposures(display, *topLevel);
-  std::optional<Damage> drawing;
-  if (damage) drawing.emplace(connection, *topLevel);
-  Redirection redirection(connection, *topLevel);
-  awaitRepaint(connection, damage ? damageEvent : -1000);
-  if (trap.failed()) return failure(trap.description());
+  const auto attributesAsked = xcb_get_window_attributes(c, *topLevel);
+  const auto geometryAsked = xcb_get_geometry(c, *topLevel);
+  const auto attributes = collect(xcb_get_window_attributes_reply, c, attributesAsked);
+  const auto geometry = collect(xcb_get_geometry_reply, c, geometryAsked);
+  if (!attributes || !geometry) return failure("the window is gone");
+  if (attributes->map_state != XCB_MAP_STATE_VIEWABLE) return failure("the window is not on screen");
 
-  Pixmap pixmap(connection, XCompositeNameWindowPixmap(display, *topLevel));
-  if (trap.failed()) return failure(trap.description());
-  const int border = attributes.border_width;
-  return readPixels(connection, Source{pixmap.get(), attributes.visual, attributes.depth, 0, 0,
-                                       static_cast<unsigned>(attributes.width + 2 * border),
-                                       static_cast<unsigned>(attributes.height + 2 * border)});
+  watchExposures(c, *topLevel);
+  std::optional<Owned<xcb_damage_destroy>> drawing;
+  if (damage) {
+    drawing.emplace(c, xcb_generate_id(c));
+    xcb_damage_create(c, drawing->get(), *topLevel, XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+  }
+  const Redirection redirection(c, *topLevel);
+  awaitRepaint(connection,
+               damage ? xcb_get_extension_data(c, &xcb_damage_id)->first_event + XCB_DAMAGE_NOTIFY
+                      : -1);
+  if (auto redirected = connection.check(redirection.done()); !redirected)
+    return failure(redirected.error());
+
+  const Owned<xcb_free_pixmap> pixmap(c, xcb_generate_id(c));
+  if (auto named = connection.check(
+          xcb_composite_name_window_pixmap_checked(c, *topLevel, pixmap.get()));
+      !named)
+    return failure(named.error());
+  const int border = geometry->border_width;
+  return readPixels(connection,
+                    Source{pixmap.get(), connection.visual(attributes->visual), geometry->depth,
+                           0, 0, static_cast<std::uint16_t>(geometry->width + 2 * border),
+                           static_cast<std::uint16_t>(geometry->height + 2 * border)});
 }
 
-Result<Image> captureScreenPixels(const Connection& connection, const Rect& frame) {
-  ::Display* display = connection.get();
-  const int screen = DefaultScreen(display);
-  const Source whole{connection.root(), DefaultVisual(display, screen),
-                     DefaultDepth(display, screen),  0, 0,
-                     static_cast<unsigned>(DisplayWidth(display, screen)),
-                     static_cast<unsigned>(DisplayHeight(display, screen))};
-  const auto left = static_cast<long long>(minX(frame));
-  const auto top = static_cast<long long>(minY(frame));
-  const auto right = static_cast<long long>(maxX(frame));
-  const auto bottom = static_cast<long long>(maxY(frame));
+Result<Picture> captureScreenPixels(const Connection& connection, const mirlet_rect& frame) {
+  const xcb_screen_t& screen = connection.screen();
+  const auto left = static_cast<long long>(std::min(frame.x, frame.x + frame.width));
+  const auto top = static_cast<long long>(std::min(frame.y, frame.y + frame.height));
+  const auto right = static_cast<long long>(std::max(frame.x, frame.x + frame.width));
+  const auto bottom = static_cast<long long>(std::max(frame.y, frame.y + frame.height));
   if (right <= left || bottom <= top || right - left > 65535 || bottom - top > 65535)
     return failure("the display has no usable size");
   const long long inLeft = std::max<long long>(left, 0);
   const long long inTop = std::max<long long>(top, 0);
-  const long long inRight = std::min<long long>(right, whole.width);
-  const long long inBottom = std::min<long long>(bottom, whole.height);
-  Source source = whole;
-  source.x = static_cast<int>(inLeft);
-  source.y = static_cast<int>(inTop);
-  if (inRight <= inLeft || inBottom <= inTop) {
-    source.width = source.height = 0;
-  } else {
-    source.width = static_cast<unsigned>(inRight - inLeft);
-    source.height = static_cast<unsigned>(inBottom - inTop);
+  const long long inRight = std::min<long long>(right, screen.width_in_pixels);
+  const long long inBottom = std::min<long long>(bottom, screen.height_in_pixels);
+  Source source{screen.root, connection.visual(screen.root_visual), screen.root_depth};
+  if (inRight > inLeft && inBottom > inTop) {
+    source.x = static_cast<std::int16_t>(inLeft);
+    source.y = static_cast<std::int16_t>(inTop);
+    source.width = static_cast<std::uint16_t>(inRight - inLeft);
+    source.height = static_cast<std::uint16_t>(inBottom - inTop);
   }
   const bool inside = inLeft == left && inTop == top && inRight == right && inBottom == bottom;
   if (inside) return readPixels(connection, source);
 
   // A monitor reaching past the screen's edge: what lies outside is black.
-  Image visible;
+  std::optional<Picture> visible;
   if (source.width > 0) {
     auto read = readPixels(connection, source);
     if (!read) return read;
     visible = std::move(*read);
   }
-  return makeImage(static_cast<std::uint32_t>(right - left), static_cast<std::uint32_t>(bottom - top),
-                   [&](std::uint8_t* pixels, std::size_t stride) {
-                     for (std::uint32_t y = 0; y < visible.height; ++y)
-                       std::memcpy(pixels + (inTop - top + y) * stride + (inLeft - left) * 4,
-                                   visible.row(y), std::size_t{visible.width} * 4);
-                   });
+  const auto height = static_cast<std::uint32_t>(bottom - top);
+  return makePicture(static_cast<std::uint32_t>(right - left), height,
+                     [&](std::uint8_t* pixels, std::size_t stride) {
+                       std::memset(pixels, 0, stride * height);
+                       if (!visible) return;
+                       for (std::uint32_t y = 0; y < visible->image.height; ++y)
+                         std::memcpy(pixels + (inTop - top + y) * stride + (inLeft - left) * 4,
+                                     visible->row(y), std::size_t{visible->image.width} * 4);
+                     });
 }
 
 }  // namespace mirlet::x11

@@ -1,40 +1,23 @@
-#include "mirlet/platform/linux/xcb/window_list.hpp"
+#include "mirlet/platform/linux/x11/window_list.hpp"
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <string>
 #include <string_view>
 
-#include "mirlet/platform/linux/xcb/window_text.hpp"
+#include "mirlet/platform/linux/x11/window_text.hpp"
 
-namespace mirlet::xcb {
+namespace mirlet::x11 {
 namespace {
 
 // The window list asks the same few questions of every window. Asked one at a time that is a
 // round trip each, dozens per window under a window manager's frames; here all the questions of
 // one step go out together and their answers are collected afterwards. An error (a window gone
 // meanwhile) comes back with its reply.
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-// The reply to `cookie`; nothing when the request failed or the connection broke.
-template <class T, class Cookie>
-Reply<T> collect(T* (*fetch)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
-                 xcb_connection_t* c, Cookie cookie) {
-  xcb_generic_error_t* error = nullptr;
-  Reply<T> reply(fetch(c, cookie, &error));
-  std::free(error);
-  return reply;
-}
 
 // Longer values are cut at a megabyte (the length is counted in 4-byte units).
 constexpr std::uint32_t kLongestProperty = 1 << 18;
@@ -106,7 +89,7 @@ std::array<xcb_intern_atom_cookie_t, kAtomCount> requestAtoms(xcb_connection_t* 
 struct Candidate {
   xcb_window_t topLevel = XCB_NONE;
   xcb_window_t client = XCB_NONE;
-  Rect frame;
+  mirlet_rect frame{};
 };
 
 // The listed top-levels, front to back, with their outer rectangles: every child of the root
@@ -133,8 +116,8 @@ std::vector<Candidate> listedTopLevels(xcb_connection_t* c,
     if (attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
     const double border = 2.0 * geometry->border_width;
     candidates.push_back({window, window,
-                          Rect{static_cast<double>(geometry->x), static_cast<double>(geometry->y),
-                               geometry->width + border, geometry->height + border}});
+                          {static_cast<double>(geometry->x), static_cast<double>(geometry->y),
+                           geometry->width + border, geometry->height + border}});
   }
   return candidates;
 }
@@ -226,14 +209,12 @@ WindowListRequest requestWindowList(const Connection& connection) {
   return {xcb_query_tree(connection.get(), connection.root()), requestAtoms(connection.get())};
 }
 
-std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
-                                            const WindowListRequest& request) {
+void listWindows(const Connection& connection, const WindowListRequest& request,
+                 const mirlet_content_sink& sink) {
   xcb_connection_t* c = connection.get();
-  std::vector<mirlet::Window> windows;
-
   const auto tree = collect(xcb_query_tree_reply, c, request.tree);
   const TextAtoms atoms = internAtoms(c, request.atoms);
-  if (!tree) return windows;
+  if (!tree) return;
 
   std::vector<Candidate> candidates = listedTopLevels(c, childrenOf(*tree));
 
@@ -267,14 +248,12 @@ std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
     const PropertyReply netWmPid = collectProperty(c, requests[i].netWmPid);
     if (netWmName.failed || wmName.failed || wmClass.failed || netWmPid.failed) continue;  // gone
 
-    mirlet::Window window;
-    window.windowID = static_cast<std::uint32_t>(candidates[i].client);
-    window.title = windowTitle(atoms, netWmName.property, wmName.property).value_or("");
-    window.app = applicationName(wmClass.property, netWmPid.property).value_or("");
-    window.frame = candidates[i].frame;
-    windows.push_back(std::move(window));
+    const std::string title = windowTitle(atoms, netWmName.property, wmName.property).value_or("");
+    const std::string app = applicationName(wmClass.property, netWmPid.property).value_or("");
+    const mirlet_window window{candidates[i].client, candidates[i].frame, title.data(),
+                               title.size(),         app.data(),          app.size()};
+    sink.window(sink.context, &window);
   }
-  return windows;
 }
 
 MonitorRequest requestMonitors(const Connection& connection) {
@@ -286,10 +265,10 @@ MonitorRequest requestMonitors(const Connection& connection) {
   return {true, xcb_randr_query_version(c, 1, 5), xcb_randr_get_monitors(c, connection.root(), 1)};
 }
 
-std::vector<mirlet::Display> monitors(const Connection& connection,
-                                      const MonitorRequest& request) {
+void listMonitors(const Connection& connection, const MonitorRequest& request,
+                  const mirlet_content_sink& sink) {
   xcb_connection_t* c = connection.get();
-  std::vector<mirlet::Display> displays;
+  bool listed = false;
   if (request.sent) {
     const auto version = collect(xcb_randr_query_version_reply, c, request.version);
     const auto reply = collect(xcb_randr_get_monitors_reply, c, request.monitors);
@@ -300,26 +279,27 @@ std::vector<mirlet::Display> monitors(const Connection& connection,
            xcb_randr_monitor_info_next(&it)) {
         const xcb_randr_monitor_info_t& monitor = *it.data;
         if (monitor.width == 0 || monitor.height == 0) continue;
-        mirlet::Display d;
-        d.displayID = monitor.name;
-        d.frame = Rect{static_cast<double>(monitor.x), static_cast<double>(monitor.y),
-                       static_cast<double>(monitor.width), static_cast<double>(monitor.height)};
-        d.width = monitor.width;
-        d.height = monitor.height;
-        displays.push_back(d);
+        const mirlet_display display{monitor.name,
+                                     {static_cast<double>(monitor.x),
+                                      static_cast<double>(monitor.y),
+                                      static_cast<double>(monitor.width),
+                                      static_cast<double>(monitor.height)},
+                                     monitor.width,
+                                     monitor.height};
+        sink.display(sink.context, &display);
+        listed = true;
       }
     }
   }
-  if (displays.empty()) {
+  if (!listed) {
     const xcb_screen_t& screen = connection.screen();
-    mirlet::Display whole;
-    whole.displayID = connection.root();
-    whole.width = screen.width_in_pixels;
-    whole.height = screen.height_in_pixels;
-    whole.frame = Rect{0, 0, static_cast<double>(whole.width), static_cast<double>(whole.height)};
-    displays.push_back(whole);
+    const mirlet_display whole{connection.root(),
+                               {0, 0, static_cast<double>(screen.width_in_pixels),
+                                static_cast<double>(screen.height_in_pixels)},
+                               screen.width_in_pixels,
+                               screen.height_in_pixels};
+    sink.display(sink.context, &whole);
   }
-  return displays;
 }
 
-}  // namespace mirlet::xcb
+}  // namespace mirlet::x11

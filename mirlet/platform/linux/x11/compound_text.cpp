@@ -1,4 +1,4 @@
-#include "mirlet/platform/linux/xcb/compound_text.hpp"
+#include "mirlet/platform/linux/x11/compound_text.hpp"
 
 #include <iconv.h>
 
@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <utility>
 
-namespace mirlet::xcb {
+namespace mirlet::x11 {
 namespace {
 
 constexpr char kEscape = '\x1b';
@@ -190,4 +190,4 @@ std::string compoundTextToUtf8(std::string_view text) {
   return out;
 }
 
-}  // namespace mirlet::xcb
+}  // namespace mirlet::x11

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace mirlet::xcb {
+namespace mirlet::x11 {
 
 // The atoms the window texts are read by. An atom that no client has named yet is
 // XCB_ATOM_NONE: no window can carry it.
@@ -43,4 +43,4 @@ std::optional<std::string> applicationName(const std::optional<Property>& wmClas
 // Latin-1 text (the STRING type) as UTF-8.
 std::string latin1ToUtf8(std::string_view text);
 
-}  // namespace mirlet::xcb
+}  // namespace mirlet::x11

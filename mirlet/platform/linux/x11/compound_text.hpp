@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-namespace mirlet::xcb {
+namespace mirlet::x11 {
 
 std::string compoundTextToUtf8(std::string_view text);
 
-}  // namespace mirlet::xcb
+}  // namespace mirlet::x11

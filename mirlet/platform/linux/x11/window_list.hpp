@@ -5,12 +5,11 @@
 #include <xcb/xcb.h>
 
 #include <array>
-#include <vector>
 
-#include "mirlet/platform/screen_capture.hpp"
-#include "mirlet/platform/linux/xcb/connection.hpp"
+#include "mirlet/platform/linux/module.h"
+#include "mirlet/platform/linux/x11/connection.hpp"
 
-namespace mirlet::xcb {
+namespace mirlet::x11 {
 
 // Every question is sent before its answer is needed, so the window list and the monitors share
 // their round trips: request first, collect after.
@@ -21,9 +20,10 @@ struct WindowListRequest {
 };
 WindowListRequest requestWindowList(const Connection& connection);
 
-// The top-level windows front to back: viewable, InputOutput and not override-redirect. A window that goes away meanwhile is left out.
-std::vector<mirlet::Window> topLevelWindows(const Connection& connection,
-                                            const WindowListRequest& request);
+// Gives `sink` the top-level windows front to back: viewable, InputOutput and not
+// override-redirect. A window that goes away meanwhile is left out.
+void listWindows(const Connection& connection, const WindowListRequest& request,
+                 const mirlet_content_sink& sink);
 
 struct MonitorRequest {
   bool sent = false;
@@ -34,7 +34,9 @@ struct MonitorRequest {
 // sent (a `requestWindowList`) share.
 MonitorRequest requestMonitors(const Connection& connection);
 
-// The active RandR monitors in RandR's order; the whole screen when RandR has none to give.
-std::vector<mirlet::Display> monitors(const Connection& connection, const MonitorRequest& request);
+// Gives `sink` the active RandR monitors in RandR's order; the whole screen when RandR has none
+// to give.
+void listMonitors(const Connection& connection, const MonitorRequest& request,
+                  const mirlet_content_sink& sink);
 
-}  // namespace mirlet::xcb
+}  // namespace mirlet::x11
