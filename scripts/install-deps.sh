@@ -11,13 +11,15 @@ set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
   libx11-dev libx11-xcb-dev libxcb1-dev libxcb-randr0-dev libxcomposite-dev libxext-dev libxdamage-dev libxfixes-dev
-  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev)
+  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev
+  libwayland-dev wayland-protocols librust-wayland-protocols-dev nlohmann-json3-dev)
 test=(libgtest-dev libgmock-dev libspng-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm xdotool
-  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox)
-bench=(hyperfine imagemagick maim wmctrl openbox time jq python3 strace bc procps)
+  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox
+  sway foot xwayland util-linux)
+bench=(hyperfine imagemagick maim wmctrl openbox time jq python3 strace bc procps grim)
 package=(dpkg-dev file lintian man-db
-  xvfb x11-apps pulseaudio pulseaudio-utils ffmpeg)
+  xvfb x11-apps pulseaudio pulseaudio-utils ffmpeg sway foot)
 
 groups=("$@")
 [[ ${#groups[@]} -gt 0 ]] || groups=(build test)

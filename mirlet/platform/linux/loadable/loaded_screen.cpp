@@ -1,5 +1,10 @@
 #include "mirlet/platform/linux/loadable/loaded_screen.hpp"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include "mirlet/platform/linux/loadable/module_loader.hpp"
@@ -7,10 +12,42 @@
 namespace mirlet::loadable {
 namespace {
 
+// A Wayland session: WAYLAND_DISPLAY names a socket (in XDG_RUNTIME_DIR, or a path) where a
+// compositor takes connections. Its X clients run on XWayland, which sees none of the native
+// windows, so such a session never goes to X11. A socket left behind by a compositor that has
+// gone refuses the connection.
+bool waylandSession() {
+  static const bool answered = [] {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (name == nullptr || *name == '\0') return false;
+    std::string path = name;
+    if (path.front() != '/') {
+      const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+      if (runtime == nullptr || *runtime == '\0') return false;
+      path = std::string(runtime) + "/" + path;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    path.copy(address.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+  }();
+  return answered;
+}
+
 // On X11 the listing needs only libxcb, and the pictures Xlib, its extensions besides: about a
 // millisecond more to load, which `windows` does not pay.
-const Result<const mirlet_screen_module*>& listing() { return loadedModule<XcbModule>(); }
-const Result<const mirlet_screen_module*>& pictures() { return loadedModule<X11Module>(); }
+const Result<const mirlet_screen_module*>& listing() {
+  return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<XcbModule>();
+}
+const Result<const mirlet_screen_module*>& pictures() {
+  return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<X11Module>();
+}
 
 Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
 

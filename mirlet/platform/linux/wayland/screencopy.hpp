@@ -1,0 +1,15 @@
+#pragma once
+// Pictures of the screen through wlroots' screencopy: what the outputs show inside a rectangle of
+// the global space, at the outputs' own pixel density, then brought to the asked size.
+
+#include "mirlet/platform/linux/wayland/session.hpp"
+#include "mirlet/platform/screen_capture.hpp"
+
+namespace mirlet::wayland {
+
+// What the screen shows inside `frame` (points), at exactly `size`: black where no output is.
+// A frame that lies on one output and is asked at that output's density (twice its points on a
+// scale-2 output) is that output's own pixels, not resampled.
+Result<Image> captureArea(Session& session, const Rect& frame, PixelSize size);
+
+}  // namespace mirlet::wayland
