@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/harness.hpp"
+#include "e2e/desktop.hpp"
 
 namespace mirlet::testing {
 namespace {
@@ -16,8 +16,9 @@ TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
       {{"shot", "4294967295", "x.png"}, {}, "", "window_not_found\n"},
       {{"audio"}, {}, "", "usage: mirlet audio <out.m4a>\n"},
       {{"request"}, {}, "{\"screen\":true}\n", ""},
-      {{"check"}, {{"DISPLAY", ":999"}}, "{\"screen\":false}\n", ""},
-      {{"request"}, {{"DISPLAY", std::nullopt}}, "{\"screen\":false}\n", ""},
+      {{"check"}, unseeingEnv(), "{\"screen\":false}\n", ""},
+      {{"request"}, unseeingEnv(), "{\"screen\":false}\n", ""},
+      {{"request"}, noDisplayEnv(), "{\"screen\":false}\n", ""},
   };
   testDisplay();
   for (const auto& [args, env, out, err] : cases) {
