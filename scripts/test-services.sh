@@ -78,6 +78,7 @@ output HEADLESS-1 resolution 1280x720 position 0 0
 output HEADLESS-2 resolution 1280x720 position 1280 0 scale 2
 workspace 1 output HEADLESS-1
 workspace 2 output HEADLESS-2
+workspace mirlet-new output HEADLESS-1
 default_border normal 2
 default_floating_border normal 2
 focus_on_window_activation none

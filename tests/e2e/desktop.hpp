@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -113,12 +115,18 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
   const std::string colour = hex(spec.colour);
   const Rect& f = spec.frame;
   const std::string geometry = std::to_string(int(f.width)) + "x" + std::to_string(int(f.height)) +
-                               (f.x < 0 ? "" : "+") + std::to_string(int(f.x)) +
-                               (f.y < 0 ? "" : "+") + std::to_string(int(f.y));
+                               "+" + std::to_string(int(f.x)) + "+" + std::to_string(int(f.y));
   std::vector<std::string> xlogo{"xlogo", "-bw", "0", "-bg", "#" + colour, "-fg", "#" + colour,
                                  "-geometry", geometry, "-title", spec.title};
   if (!testDesktopIsSway()) {
-    XClient client = startClient(xlogo, spec.title);
+    // Xt names a window in Latin-1 only: the title's plain start first, then the whole title in
+    // UTF-8 (_NET_WM_NAME) by xdotool.
+    const std::string plain(spec.title.begin(), std::ranges::find_if(spec.title, [](unsigned char c) {
+      return !std::isalnum(c) && c != ' ' && c != '/';
+    }));
+    xlogo.back() = plain;
+    XClient client = startClient(xlogo, plain);
+    if (plain != spec.title) run({"xdotool", "set_window", "--name", spec.title, client.id});
     if (spec.hidden) run({"xdotool", "windowunmap", "--sync", client.id});
     return {std::move(client.process), client.id, "XLogo", f, f, spec.title, spec.colour};
   }
@@ -156,18 +164,19 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
   // A client that has not yet drawn at the size sway first gave it would draw at that size after
   // it is moved, and sway would take that size for the floating window: first it draws, then it
   // moves, asked again until it is where it was asked to be.
-  std::string command = "move container to workspace " + std::string(spec.hidden ? "hidden" : "1");
-  if (!spec.tiled && !spec.hidden)
-    command = "floating enable, resize set " + std::to_string(int(f.width)) + " " +
-              std::to_string(int(f.height)) + ", " + command + ", move absolute position " +
-              std::to_string(int(f.x)) + " " + std::to_string(int(f.y));
   settle(window);
-  eventually([&] {
-    run({"swaymsg", con + command});
-    placeOnSway(window, spec.title);
-    return spec.tiled || spec.hidden || window.frame == f;
-  }, 5s);
+  run({"swaymsg", con + "move container to workspace " + (spec.hidden ? "hidden" : "1")});
   run({"swaymsg", "workspace 1"});
+  if (!spec.tiled && !spec.hidden) {
+    const std::string place = "floating enable, resize set " + std::to_string(int(f.width)) + " " +
+                              std::to_string(int(f.height)) + ", move absolute position " +
+                              std::to_string(int(f.x)) + " " + std::to_string(int(f.y));
+    eventually([&] {
+      run({"swaymsg", con + place});
+      placeOnSway(window, spec.title);
+      return window.frame == f;
+    }, 5s);
+  }
   if (!spec.hidden) settle(window);
   return window;
 }
