@@ -19,10 +19,10 @@ namespace mirlet::testing {
 struct WindowSpec {
   std::string title;
   std::uint32_t colour = 0xFF0000;
-  Rect frame;              // the outer frame, decoration included; sway tiles a `tiled` window
-  bool tiled = false;      // sway only: where sway's layout puts it
-  bool x11 = false;        // on sway an XWayland window rather than a native one
-  bool hidden = false;     // on no visible workspace (sway), unmapped (X)
+  Rect frame;           // the outer frame, decoration included; sway tiles a `tiled` window
+  bool tiled = false;   // sway only: where sway's layout puts it
+  bool x11 = false;     // on sway an XWayland window rather than a native one
+  bool hidden = false;  // on no visible workspace (sway), unmapped (X)
   std::string appId = "mirlet.test";  // a native window's
 };
 
@@ -98,17 +98,23 @@ inline bool swayShows(const Rect& area, std::uint32_t colour) {
 // draw at a new size.
 inline void settle(DesktopWindow& window) {
   if (!testDesktopIsSway()) return;
-  eventually([&] {
-    placeOnSway(window, window.title);
-    return swayShows(window.content, window.colour);
-  }, 5s);
+  eventually(
+      [&] {
+        placeOnSway(window, window.title);
+        return swayShows(window.content, window.colour);
+      },
+      5s);
 }
 
 // Waits until the windows of earlier tests have gone from sway, so they lay out nothing anew.
 inline void clearDesktop() {
   if (!testDesktopIsSway()) return;
   run({"swaymsg", "workspace 1"});
-  eventually([] { return swayAnswer({"-t", "get_tree"}).dump().find("\"shell\"") == std::string::npos; }, 5s);
+  eventually(
+      [] {
+        return swayAnswer({"-t", "get_tree"}).dump().find("\"shell\"") == std::string::npos;
+      },
+      5s);
 }
 
 inline DesktopWindow openWindow(const WindowSpec& spec) {
@@ -116,14 +122,15 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
   const Rect& f = spec.frame;
   const std::string geometry = std::to_string(int(f.width)) + "x" + std::to_string(int(f.height)) +
                                "+" + std::to_string(int(f.x)) + "+" + std::to_string(int(f.y));
-  std::vector<std::string> xlogo{"xlogo", "-bw", "0", "-bg", "#" + colour, "-fg", "#" + colour,
-                                 "-geometry", geometry, "-title", spec.title};
+  std::vector<std::string> xlogo{"xlogo",      "-bw",       "0",      "-bg",    "#" + colour, "-fg",
+                                 "#" + colour, "-geometry", geometry, "-title", spec.title};
   if (!testDesktopIsSway()) {
     // Xt names a window in Latin-1 only: the title's plain start first, then the whole title in
     // UTF-8 (_NET_WM_NAME) by xdotool.
-    const std::string plain(spec.title.begin(), std::ranges::find_if(spec.title, [](unsigned char c) {
-      return !std::isalnum(c) && c != ' ' && c != '/';
-    }));
+    const std::string plain(spec.title.begin(),
+                            std::ranges::find_if(spec.title, [](unsigned char c) {
+                              return !std::isalnum(c) && c != ' ' && c != '/';
+                            }));
     xlogo.back() = plain;
     XClient client = startClient(xlogo, plain);
     if (plain != spec.title) run({"xdotool", "set_window", "--name", spec.title, client.id});
@@ -139,23 +146,24 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
   std::vector<std::string> argv;
   if (uid != std::to_string(::getuid()))
     argv = {"setpriv", "--reuid", uid, "--regid", gid, "--clear-groups"};
-  argv.insert(argv.end(), {"env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8",
-                           "HOME=" + dir + "/sway/home", "XDG_RUNTIME_DIR=" + dir + "/sway/runtime",
-                           "WAYLAND_DISPLAY=" + readFile(dir + "/wayland-display").substr(
-                                                    0, readFile(dir + "/wayland-display").find('\n')),
-                           "DISPLAY=" + testDisplay()});
+  argv.insert(argv.end(),
+              {"env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "HOME=" + dir + "/sway/home",
+               "XDG_RUNTIME_DIR=" + dir + "/sway/runtime",
+               "WAYLAND_DISPLAY=" + readFile(dir + "/wayland-display")
+                                        .substr(0, readFile(dir + "/wayland-display").find('\n')),
+               "DISPLAY=" + testDisplay()});
   if (spec.x11) {
     argv.insert(argv.end(), xlogo.begin(), xlogo.end());
   } else {
     // The cursor hidden, so the terminal is one colour.
-    argv.insert(argv.end(), {"foot", "--app-id=" + spec.appId, "--title=" + spec.title, "-o",
-                             "colors.background=" + colour, "sh", "-c",
-                             "printf '\\033[?25l'; exec sleep 600"});
+    argv.insert(argv.end(),
+                {"foot", "--app-id=" + spec.appId, "--title=" + spec.title, "-o",
+                 "colors.background=" + colour, "sh", "-c", "printf '\\033[?25l'; exec sleep 600"});
   }
   // It opens on a workspace of its own, where nothing covers it while it draws itself.
   run({"swaymsg", "workspace mirlet-new"});
-  DesktopWindow window{Process::start(argv), "", spec.x11 ? "XLogo" : spec.appId, {}, {},
-                       spec.title, spec.colour};
+  DesktopWindow window{Process::start(argv), "",         spec.x11 ? "XLogo" : spec.appId, {}, {},
+                       spec.title,           spec.colour};
   eventually([&] { return !swayView(spec.title).is_null(); }, 10s);
   const nlohmann::json view = swayView(spec.title);
   if (view.is_null()) throw std::runtime_error("no window named " + spec.title + " on sway");
@@ -171,16 +179,17 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
     const std::string place = "floating enable, resize set " + std::to_string(int(f.width)) + " " +
                               std::to_string(int(f.height)) + ", move absolute position " +
                               std::to_string(int(f.x)) + " " + std::to_string(int(f.y));
-    eventually([&] {
-      run({"swaymsg", con + place});
-      placeOnSway(window, spec.title);
-      return window.frame == f;
-    }, 5s);
+    eventually(
+        [&] {
+          run({"swaymsg", con + place});
+          placeOnSway(window, spec.title);
+          return window.frame == f;
+        },
+        5s);
   }
   if (!spec.hidden) settle(window);
   return window;
 }
-
 
 }  // namespace mirlet::testing
 

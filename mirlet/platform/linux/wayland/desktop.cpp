@@ -17,8 +17,8 @@ bool overlaps(const Rect& a, const Rect& b) {
 }
 
 bool inside(const Rect& inner, const Rect& outer) {
-  return minX(inner) >= minX(outer) && minY(inner) >= minY(outer) &&
-         maxX(inner) <= maxX(outer) && maxY(inner) <= maxY(outer);
+  return minX(inner) >= minX(outer) && minY(inner) >= minY(outer) && maxX(inner) <= maxX(outer) &&
+         maxY(inner) <= maxY(outer);
 }
 
 // sway, and compositors that speak its IPC: the windows from its layout tree, a window alone
@@ -53,8 +53,9 @@ class SwayDesktop final : public Desktop {
     for (auto above = listed->begin(); above != window; ++above)
       if (overlaps(above->frame, window->frame))
         return failure("another window covers it, and only what shows can be copied here");
-    const bool onOneOutput = std::ranges::any_of(
-        session_.outputs(), [&](const auto& output) { return inside(window->frame, output->logical); });
+    const bool onOneOutput = std::ranges::any_of(session_.outputs(), [&](const auto& output) {
+      return inside(window->frame, output->logical);
+    });
     if (!onOneOutput) return failure("the window is not wholly on one output");
     return captureArea(session_, window->frame, size);
   }
@@ -66,8 +67,8 @@ class SwayDesktop final : public Desktop {
 };
 
 // The desktop of this session. Compositors that list their windows with ext-foreign-toplevel-list
-// and capture one with ext-image-copy-capture (newer wlroots) would get a desktop of their own here,
-// chosen by `session.offers(…)`; GNOME and KDE Plasma theirs.
+// and capture one with ext-image-copy-capture (newer wlroots) would get a desktop of their own
+// here, chosen by `session.offers(…)`; GNOME and KDE Plasma theirs.
 Result<Screen> connectScreen() {
   // sway's tree is asked for first, so that sway builds it while the Wayland globals come.
   std::optional<SwayIpc> ipc;

@@ -81,7 +81,8 @@ std::optional<std::string> desktopEntryName(std::string_view entry, std::string_
     while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
     std::string_view value = line.substr(equals + 1);
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    if (key.empty()) names.emplace("", value);
+    if (key.empty())
+      names.emplace("", value);
     else if (key.size() > 2 && key.front() == '[' && key.back() == ']')
       names.emplace(std::string(key.substr(1, key.size() - 2)), value);
   }

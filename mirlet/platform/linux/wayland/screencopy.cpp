@@ -38,25 +38,28 @@ struct Copy {
 };
 
 const zwlr_screencopy_frame_v1_listener kCopyListener = {
-    .buffer = [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t format, std::uint32_t width,
-                 std::uint32_t height, std::uint32_t stride) {
-      auto* copy = static_cast<Copy*>(data);
-      *copy = {format, width, height, stride, true, copy->version < 3, false, false, false,
-               copy->version};
-    },
-    .flags = [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t flags) {
-      static_cast<Copy*>(data)->yInverted = (flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT) != 0;
-    },
+    .buffer =
+        [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t format, std::uint32_t width,
+           std::uint32_t height, std::uint32_t stride) {
+          auto* copy = static_cast<Copy*>(data);
+          *copy = {format, width, height, stride,       true, copy->version < 3,
+                   false,  false, false,  copy->version};
+        },
+    .flags =
+        [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t flags) {
+          static_cast<Copy*>(data)->yInverted =
+              (flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT) != 0;
+        },
     .ready = [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t, std::uint32_t,
                 std::uint32_t) { static_cast<Copy*>(data)->ready = true; },
-    .failed = [](void* data, zwlr_screencopy_frame_v1*) { static_cast<Copy*>(data)->failed = true; },
+    .failed = [](void* data,
+                 zwlr_screencopy_frame_v1*) { static_cast<Copy*>(data)->failed = true; },
     .damage = [](void*, zwlr_screencopy_frame_v1*, std::uint32_t, std::uint32_t, std::uint32_t,
                  std::uint32_t) {},
     .linux_dmabuf = [](void*, zwlr_screencopy_frame_v1*, std::uint32_t, std::uint32_t,
                        std::uint32_t) {},
-    .buffer_done = [](void* data, zwlr_screencopy_frame_v1*) {
-      static_cast<Copy*>(data)->described = true;
-    },
+    .buffer_done = [](void* data,
+                      zwlr_screencopy_frame_v1*) { static_cast<Copy*>(data)->described = true; },
 };
 
 template <class Proxy, void (*destroy)(Proxy*)>
@@ -86,7 +89,8 @@ Image toImage(std::shared_ptr<Mapping> memory, const Copy& copy) {
   }
   return makeImage(copy.width, copy.height, [&](std::uint8_t* out, std::size_t stride) {
     for (std::uint32_t y = 0; y < copy.height; ++y) {
-      const std::uint8_t* in = base + std::size_t{copy.yInverted ? copy.height - 1 - y : y} * copy.stride;
+      const std::uint8_t* in =
+          base + std::size_t{copy.yInverted ? copy.height - 1 - y : y} * copy.stride;
       std::uint8_t* row = out + y * stride;
       std::memcpy(row, in, std::size_t{copy.width} * 4);
       if (swapsRedAndBlue(copy.format))
@@ -106,15 +110,16 @@ Result<Image> captureRegion(Session& session, const Output& output, int x, int y
   Copy copy;
   copy.version = zwlr_screencopy_manager_v1_get_version(session.screencopy());
   Owned<zwlr_screencopy_frame_v1, zwlr_screencopy_frame_v1_destroy> frame{
-      zwlr_screencopy_manager_v1_capture_output_region(session.screencopy(), 0, output.output, x,
-                                                       y, width, height)};
+      zwlr_screencopy_manager_v1_capture_output_region(session.screencopy(), 0, output.output, x, y,
+                                                       width, height)};
   zwlr_screencopy_frame_v1_add_listener(frame.proxy, &kCopyListener, &copy);
   const auto deadline = Clock::now() + kPictureTime;
-  if (auto described = session.dispatchUntil(
-          [&] { return copy.described || copy.failed; }, deadline, "a screen copy's buffer");
+  if (auto described = session.dispatchUntil([&] { return copy.described || copy.failed; },
+                                             deadline, "a screen copy's buffer");
       !described)
     return failure(described.error());
-  if (copy.failed || !copy.offered) return failure("the compositor cannot copy this part of the screen");
+  if (copy.failed || !copy.offered)
+    return failure("the compositor cannot copy this part of the screen");
   if (copy.format != WL_SHM_FORMAT_XRGB8888 && copy.format != WL_SHM_FORMAT_ARGB8888 &&
       !swapsRedAndBlue(copy.format))
     return failure("the compositor copies the screen in an unsupported pixel format");
@@ -132,7 +137,8 @@ Result<Image> captureRegion(Session& session, const Output& output, int x, int y
     ::close(fd);
     return failure(std::string("shared memory for a picture: ") + std::strerror(error));
   }
-  wl_shm_pool* pool = wl_shm_create_pool(session.shm(), fd, static_cast<std::int32_t>(memory->size));
+  wl_shm_pool* pool =
+      wl_shm_create_pool(session.shm(), fd, static_cast<std::int32_t>(memory->size));
   Owned<wl_buffer, wl_buffer_destroy> buffer{wl_shm_pool_create_buffer(
       pool, 0, static_cast<std::int32_t>(copy.width), static_cast<std::int32_t>(copy.height),
       static_cast<std::int32_t>(copy.stride), copy.format)};
@@ -163,8 +169,10 @@ std::optional<Overlap> overlap(const Rect& a, const Rect& b) {
 Result<Image> capturePart(Session& session, const Output& output, const Overlap& part,
                           std::uint32_t width, std::uint32_t height) {
   // Whole points outward: a picture never misses a pixel the frame touches.
-  const double x0 = std::floor(part.x0 - output.logical.x), y0 = std::floor(part.y0 - output.logical.y);
-  const double x1 = std::ceil(part.x1 - output.logical.x), y1 = std::ceil(part.y1 - output.logical.y);
+  const double x0 = std::floor(part.x0 - output.logical.x),
+               y0 = std::floor(part.y0 - output.logical.y);
+  const double x1 = std::ceil(part.x1 - output.logical.x),
+               y1 = std::ceil(part.y1 - output.logical.y);
   auto native = captureRegion(session, output, static_cast<int>(x0), static_cast<int>(y0),
                               static_cast<int>(x1 - x0), static_cast<int>(y1 - y0));
   if (!native) return native;

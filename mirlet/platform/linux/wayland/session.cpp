@@ -23,34 +23,33 @@ Proxy* bind(wl_registry* registry, std::uint32_t name, const wl_interface* inter
 // wl_output: the scale and the transform; xdg-output: the place and size in points.
 const wl_output_listener kOutputListener = {
     .geometry = [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                   std::int32_t, const char*, const char*, std::int32_t transform) {
-      static_cast<Output*>(data)->transform = transform;
-    },
+                   std::int32_t, const char*, const char*,
+                   std::int32_t transform) { static_cast<Output*>(data)->transform = transform; },
     .mode = [](void*, wl_output*, std::uint32_t, std::int32_t, std::int32_t, std::int32_t) {},
     .done = [](void*, wl_output*) {},
-    .scale = [](void* data, wl_output*, std::int32_t scale) {
-      static_cast<Output*>(data)->scale = std::max(1, scale);
-    },
+    .scale = [](void* data, wl_output*,
+                std::int32_t scale) { static_cast<Output*>(data)->scale = std::max(1, scale); },
     .name = [](void*, wl_output*, const char*) {},
     .description = [](void*, wl_output*, const char*) {},
 };
 
 const zxdg_output_v1_listener kXdgOutputListener = {
-    .logical_position = [](void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
-      auto* output = static_cast<Output*>(data);
-      output->logical.x = x;
-      output->logical.y = y;
-    },
-    .logical_size = [](void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
-      auto* output = static_cast<Output*>(data);
-      output->logical.width = width;
-      output->logical.height = height;
-      output->placed = width > 0 && height > 0;
-    },
+    .logical_position =
+        [](void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
+          auto* output = static_cast<Output*>(data);
+          output->logical.x = x;
+          output->logical.y = y;
+        },
+    .logical_size =
+        [](void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
+          auto* output = static_cast<Output*>(data);
+          output->logical.width = width;
+          output->logical.height = height;
+          output->placed = width > 0 && height > 0;
+        },
     .done = [](void*, zxdg_output_v1*) {},
-    .name = [](void* data, zxdg_output_v1*, const char* name) {
-      static_cast<Output*>(data)->connector = name;
-    },
+    .name = [](void* data, zxdg_output_v1*,
+               const char* name) { static_cast<Output*>(data)->connector = name; },
     .description = [](void*, zxdg_output_v1*, const char*) {},
 };
 
@@ -65,8 +64,8 @@ const wl_callback_listener kDoneListener = {
 
 }  // namespace
 
-void Session::global(void* data, wl_registry* registry, std::uint32_t name,
-                     const char* interface, std::uint32_t version) {
+void Session::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                     std::uint32_t version) {
   auto* session = static_cast<Session*>(data);
   const std::string kind = interface;
   session->interfaces_.push_back(kind);
@@ -78,8 +77,8 @@ void Session::global(void* data, wl_registry* registry, std::uint32_t name,
     wl_output_add_listener(output->output, &kOutputListener, output.get());
     session->outputs_.push_back(std::move(output));
   } else if (kind == zxdg_output_manager_v1_interface.name) {
-    session->xdgOutputs_ = bind<zxdg_output_manager_v1>(
-        registry, name, &zxdg_output_manager_v1_interface, version, 3);
+    session->xdgOutputs_ =
+        bind<zxdg_output_manager_v1>(registry, name, &zxdg_output_manager_v1_interface, version, 3);
   } else if (kind == zwlr_screencopy_manager_v1_interface.name) {
     session->screencopy_ = bind<zwlr_screencopy_manager_v1>(
         registry, name, &zwlr_screencopy_manager_v1_interface, version, 3);
@@ -140,8 +139,8 @@ bool Session::offers(const std::string& interface) const {
 pid_t Session::peer() const {
   ucred credentials{};
   socklen_t length = sizeof credentials;
-  if (::getsockopt(wl_display_get_fd(display_), SOL_SOCKET, SO_PEERCRED, &credentials,
-                   &length) != 0)
+  if (::getsockopt(wl_display_get_fd(display_), SOL_SOCKET, SO_PEERCRED, &credentials, &length) !=
+      0)
     return -1;
   return credentials.pid;
 }
@@ -168,7 +167,8 @@ Result<void> Session::dispatchUntil(const std::function<bool()>& done, Clock::ti
       }
       events |= POLLOUT;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd socket{wl_display_get_fd(display_), events, 0};
     const int ready = left.count() <= 0 ? 0 : ::poll(&socket, 1, static_cast<int>(left.count()));
     if (ready <= 0) {

@@ -32,9 +32,9 @@ struct Output {
   std::uint32_t name = 0;  // the global's number, which stays while the output does
   wl_output* output = nullptr;
   zxdg_output_v1* xdgOutput = nullptr;
-  std::string connector;     // "HDMI-A-1", from xdg-output
-  Rect logical;              // points, global space
-  std::int32_t scale = 1;    // wl_output's whole scale
+  std::string connector;   // "HDMI-A-1", from xdg-output
+  Rect logical;            // points, global space
+  std::int32_t scale = 1;  // wl_output's whole scale
   std::int32_t transform = WL_OUTPUT_TRANSFORM_NORMAL;
   bool placed = false;  // xdg-output gave its logical place and size
 };

@@ -77,7 +77,8 @@ Result<void> SwayIpc::readExactly(char* into, std::size_t size, std::int64_t dea
     }
     if (got == 0) return failure("sway closed its IPC connection");
     if (errno == EINTR) continue;
-    if (errno != EAGAIN) return failure(std::string("reading sway's answer: ") + std::strerror(errno));
+    if (errno != EAGAIN)
+      return failure(std::string("reading sway's answer: ") + std::strerror(errno));
     const std::int64_t left = deadlineMs - nowMs();
     pollfd socket{fd_, POLLIN, 0};
     if (left <= 0 || ::poll(&socket, 1, static_cast<int>(left)) == 0)
@@ -90,7 +91,8 @@ Result<std::string> SwayIpc::receive(std::uint32_t type) {
   const std::int64_t deadline = nowMs() + kAnswerTime.count();
   for (;;) {
     char header[kHeader];
-    if (auto read = readExactly(header, sizeof header, deadline); !read) return failure(read.error());
+    if (auto read = readExactly(header, sizeof header, deadline); !read)
+      return failure(read.error());
     std::uint32_t length = 0, kind = 0;
     std::memcpy(&length, header + sizeof kMagic, 4);
     std::memcpy(&kind, header + sizeof kMagic + 4, 4);

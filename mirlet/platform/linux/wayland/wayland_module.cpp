@@ -12,7 +12,9 @@ namespace {
 using mirlet::module::guard;
 using mirlet::wayland::screen;
 
-mirlet_rect rect(const mirlet::Rect& r) { return {r.x, r.y, r.width, r.height}; }
+mirlet_rect rect(const mirlet::Rect& r) {
+  return {r.x, r.y, r.width, r.height};
+}
 
 // Hands the picture's pixels to the caller, who gives them back through `release`.
 mirlet::Result<void> handOver(mirlet::Result<mirlet::Image> made, mirlet_picture* picture) {
@@ -50,8 +52,7 @@ int listContent(const mirlet_content_sink* sink, mirlet_reason* why) noexcept {
     }
     for (const auto& output : (*found)->session->outputs()) {
       const mirlet::Rect& frame = output->logical;
-      const mirlet_display display{output->name, rect(frame),
-                                   static_cast<int64_t>(frame.width),
+      const mirlet_display display{output->name, rect(frame), static_cast<int64_t>(frame.width),
                                    static_cast<int64_t>(frame.height)};
       sink->display(sink->context, &display);
     }
@@ -74,16 +75,17 @@ int captureDisplay(mirlet_rect frame, int64_t width, int64_t height, mirlet_pict
   return guard(why, [&]() -> mirlet::Result<void> {
     const auto found = screen();
     if (!found) return mirlet::failure(found.error());
-    return handOver(mirlet::wayland::captureArea(*(*found)->session,
-                                                 {frame.x, frame.y, frame.width, frame.height},
-                                                 {width, height}),
-                    picture);
+    return handOver(
+        mirlet::wayland::captureArea(
+            *(*found)->session, {frame.x, frame.y, frame.width, frame.height}, {width, height}),
+        picture);
   });
 }
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const mirlet_screen_module* mirlet_wayland_entry() {
+extern "C" __attribute__((visibility("default"))) const mirlet_screen_module*
+mirlet_wayland_entry() {
   static constexpr mirlet_screen_module module{&access, &listContent, &captureWindow,
                                                &captureDisplay};
   return &module;
