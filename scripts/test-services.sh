@@ -14,7 +14,8 @@
 #                                 else pulseaudio; xvfb) writes DIR/desktop, DIR/display (":N",
 #                                 XWayland's on sway), DIR/pulse-server ("unix:...") and
 #                                 DIR/client.conf; on sway also DIR/wayland-display and
-#                                 DIR/swaysock (socket paths) and DIR/sway-user (uid:gid)
+#                                 DIR/swaysock (socket paths), DIR/sway-root (its folder, with
+#                                 runtime/ and home/) and DIR/sway-user (uid:gid)
 #   test-services.sh restart-sound DIR [SECONDS]   kills the sound server as a crash would,
 #                                 waits SECONDS (default 0) and starts it again on the same socket
 #   test-services.sh stop DIR
@@ -65,12 +66,16 @@ stop() {
   stop_sound TERM
   end_process xvfb Xvfb TERM
   end_process sway sway TERM
+  if [[ -f "$dir/sway-root" ]]; then rm -rf "$(cat "$dir/sway-root")"; rm -f "$dir/sway-root"; fi
 }
 
 # A headless sway: no GPU (pixman renders), no input devices, two outputs. Ready in about 0.2 s; the
 # drmGetDevices2 errors it logs are harmless.
 start_sway() {
-  local root="$dir/sway" user=() owner ipc="" wayland=""
+  local root user=() owner ipc="" wayland=""
+  # In /tmp, which every user can reach: DIR may sit in a folder that sway's user cannot enter.
+  root=$(mktemp -d /tmp/mirlet-sway.XXXXXX)
+  echo "$root" >"$dir/sway-root"
   mkdir -p "$root/runtime" "$root/home"
   chmod 700 "$root/runtime"
   cat >"$root/config" <<'EOF'

@@ -140,6 +140,8 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
 
   // As sway's own user, in sway's session: what sway starts itself would get the same.
   const std::string dir = testServicesDir();
+  const std::string root =
+      readFile(dir + "/sway-root").substr(0, readFile(dir + "/sway-root").find('\n'));
   const std::string user = readFile(dir + "/sway-user");
   const std::string uid = user.substr(0, user.find(':'));
   const std::string gid = user.substr(user.find(':') + 1, user.find('\n') - user.find(':') - 1);
@@ -147,8 +149,8 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
   if (uid != std::to_string(::getuid()))
     argv = {"setpriv", "--reuid", uid, "--regid", gid, "--clear-groups"};
   argv.insert(argv.end(),
-              {"env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "HOME=" + dir + "/sway/home",
-               "XDG_RUNTIME_DIR=" + dir + "/sway/runtime",
+              {"env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "HOME=" + root + "/home",
+               "XDG_RUNTIME_DIR=" + root + "/runtime",
                "WAYLAND_DISPLAY=" + readFile(dir + "/wayland-display")
                                         .substr(0, readFile(dir + "/wayland-display").find('\n')),
                "DISPLAY=" + testDisplay()});
