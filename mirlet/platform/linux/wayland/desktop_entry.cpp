@@ -1,11 +1,13 @@
 #include "mirlet/platform/linux/wayland/desktop_entry.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
+#include <optional>
 #include <vector>
 
 namespace mirlet::wayland {
@@ -23,10 +25,28 @@ std::vector<std::string> dataFolders() {
   if (!home.empty()) folders.push_back(home);
   std::string dirs = environment("XDG_DATA_DIRS");
   if (dirs.empty()) dirs = "/usr/local/share:/usr/share";
-  std::istringstream list(dirs);
-  for (std::string folder; std::getline(list, folder, ':');)
-    if (!folder.empty()) folders.push_back(folder);
+  for (std::size_t start = 0; start <= dirs.size();) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    if (end > start) folders.push_back(dirs.substr(start, end - start));
+    start = end + 1;
+  }
   return folders;
+}
+
+// A desktop entry is a few kilobytes; a file much larger is not one.
+std::optional<std::string> readSmallFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string contents(1 << 16, '\0');
+  std::size_t size = 0;
+  ssize_t got = 0;
+  while (size < contents.size() &&
+         (got = ::read(fd, contents.data() + size, contents.size() - size)) > 0)
+    size += static_cast<std::size_t>(got);
+  ::close(fd);
+  if (got < 0) return std::nullopt;
+  contents.resize(size);
+  return contents;
 }
 
 // The keys of a locale to look for, best first: lang_COUNTRY@MODIFIER, lang_COUNTRY,
@@ -97,17 +117,23 @@ std::string applicationName(const std::string& appId) {
   if (appId.empty() || appId.find('/') != appId.npos || appId.starts_with('.')) return appId;
   std::string lower = appId;
   std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  // Windows of one application come together: their entry is read once.
+  static std::map<std::string, std::string, std::less<>> known;
+  if (const auto found = known.find(appId); found != known.end()) return found->second;
+  std::string name = appId;
   for (const std::string& folder : dataFolders()) {
     for (const std::string& id : {appId, lower}) {
-      std::ifstream file(folder + "/applications/" + id + ".desktop", std::ios::binary);
-      if (!file) continue;
-      std::ostringstream contents;
-      contents << file.rdbuf();
-      if (auto name = desktopEntryName(contents.str(), messagesLocale()); name && !name->empty())
-        return *name;
+      const auto entry = readSmallFile(folder + "/applications/" + id + ".desktop");
+      if (!entry) continue;
+      if (auto named = desktopEntryName(*entry, messagesLocale()); named && !named->empty()) {
+        name = std::move(*named);
+        break;
+      }
     }
+    if (name != appId) break;
   }
-  return appId;
+  known.emplace(appId, name);
+  return name;
 }
 
 }  // namespace mirlet::wayland
