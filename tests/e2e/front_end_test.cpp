@@ -9,6 +9,9 @@ namespace mirlet::testing {
 namespace {
 
 TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
+  TempDir dir;
+  SilentSocket compositor(dir / "wayland-hung");  // takes connections, never answers
+  ASSERT_TRUE(compositor.ok());
   const std::tuple<std::vector<std::string>, EnvChanges, std::string, std::string> cases[] = {
       {{}, {}, "", "usage: mirlet windows|shot|audio|audioout ...\n"},
       {{"check "}, {}, "", "unknown command check \n"},
@@ -19,6 +22,7 @@ TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
       {{"check"}, unseeingEnv(), "{\"screen\":false}\n", ""},
       {{"request"}, unseeingEnv(), "{\"screen\":false}\n", ""},
       {{"request"}, noDisplayEnv(), "{\"screen\":false}\n", ""},
+      {{"windows"}, {{"WAYLAND_DISPLAY", dir / "wayland-hung"}}, "", "no_shareable_content\n"},
   };
   testDisplay();
   for (const auto& [args, env, out, err] : cases) {
