@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -15,7 +16,7 @@ namespace {
 // A Wayland session: WAYLAND_DISPLAY names a socket (in XDG_RUNTIME_DIR, or a path) where a
 // compositor takes connections. Its X clients run on XWayland, which sees none of the native
 // windows, so such a session never goes to X11. A socket left behind by a compositor that has
-// gone refuses the connection.
+// gone refuses the connection; one whose queue is full (EAGAIN) has a compositor behind it.
 bool waylandSession() {
   static const bool answered = [] {
     const char* name = std::getenv("WAYLAND_DISPLAY");
@@ -30,10 +31,11 @@ bool waylandSession() {
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) return false;
     path.copy(address.sun_path, path.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
     const bool connected =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno == EAGAIN;
     ::close(fd);
     return connected;
   }();
@@ -49,7 +51,9 @@ const Result<const mirlet_screen_module*>& pictures() {
   return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<X11Module>();
 }
 
-Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
+Rect rect(const mirlet_rect& r) {
+  return {r.x, r.y, r.width, r.height};
+}
 
 // Collects a listing: each item converted once, as it comes.
 struct Collected {
@@ -108,17 +112,17 @@ class LoadedScreenCapture final : public ScreenCapture {
     return std::move(listed->displays);
   }
   Result<Image> captureWindow(std::uint32_t windowID, PixelSize size) override {
-    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
-                       mirlet_reason* why) {
-      return module.capture_window(windowID, size.width, size.height, made, why);
-    });
+    return picture(
+        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
+          return module.capture_window(windowID, size.width, size.height, made, why);
+        });
   }
   Result<Image> captureDisplay(const Rect& frame, PixelSize size) override {
-    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
-                       mirlet_reason* why) {
-      const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
-      return module.capture_display(area, size.width, size.height, made, why);
-    });
+    return picture(
+        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
+          const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
+          return module.capture_display(area, size.width, size.height, made, why);
+        });
   }
   Result<void> writePNG(const Image& image, const std::string& path) override {
     const auto& module = loadedModule<PngModule>();
@@ -145,8 +149,7 @@ class LoadedScreenCapture final : public ScreenCapture {
     const auto& module = pictures();
     if (!module) return failure(module.error());
     mirlet_picture made{};
-    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); });
-        !taken)
+    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); }); !taken)
       return failure(taken.error());
     return adopt(made);
   }
@@ -154,7 +157,9 @@ class LoadedScreenCapture final : public ScreenCapture {
 
 }  // namespace
 
-std::unique_ptr<ScreenAccess> makeScreenAccess() { return std::make_unique<LoadedScreenAccess>(); }
+std::unique_ptr<ScreenAccess> makeScreenAccess() {
+  return std::make_unique<LoadedScreenAccess>();
+}
 
 std::unique_ptr<ScreenCapture> makeScreenCapture() {
   return std::make_unique<LoadedScreenCapture>();

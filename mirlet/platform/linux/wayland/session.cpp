@@ -2,9 +2,12 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "wlr-screencopy-unstable-v1-client.h"
@@ -87,10 +90,42 @@ void Session::global(void* data, wl_registry* registry, std::uint32_t name, cons
   }
 }
 
+namespace {
+
+// The compositor's socket, connected without waiting: libwayland's own connect would wait for a
+// compositor whose queue of connections is full, with no end.
+Result<int> compositorSocket() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  if (name == nullptr || *name == '\0') return failure("WAYLAND_DISPLAY is not set");
+  std::string path = name;
+  if (path.front() != '/') {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') return failure("XDG_RUNTIME_DIR is not set");
+    path = std::string(runtime) + "/" + path;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return failure("WAYLAND_DISPLAY is too long");
+  path.copy(address.sun_path, path.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return failure(std::string("socket: ") + std::strerror(errno));
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return failure("cannot connect to the Wayland compositor at " + path + ": " +
+                   std::strerror(error));
+  }
+  return fd;
+}
+
+}  // namespace
+
 Result<std::unique_ptr<Session>> Session::connect() {
   std::unique_ptr<Session> session(new Session);
-  // Reads WAYLAND_DISPLAY (a name in XDG_RUNTIME_DIR, or a path) as every client does.
-  session->display_ = wl_display_connect(nullptr);
+  const auto fd = compositorSocket();
+  if (!fd) return failure(fd.error());
+  // The display takes the socket over and closes it when it goes, or when it cannot be made.
+  session->display_ = wl_display_connect_to_fd(*fd);
   if (session->display_ == nullptr)
     return failure(std::string("cannot connect to the Wayland compositor: ") +
                    std::strerror(errno));
