@@ -51,9 +51,7 @@ const Result<const mirlet_screen_module*>& pictures() {
   return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<X11Module>();
 }
 
-Rect rect(const mirlet_rect& r) {
-  return {r.x, r.y, r.width, r.height};
-}
+Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
 
 // Collects a listing: each item converted once, as it comes.
 struct Collected {
@@ -112,17 +110,17 @@ class LoadedScreenCapture final : public ScreenCapture {
     return std::move(listed->displays);
   }
   Result<Image> captureWindow(std::uint32_t windowID, PixelSize size) override {
-    return picture(
-        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
-          return module.capture_window(windowID, size.width, size.height, made, why);
-        });
+    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
+                       mirlet_reason* why) {
+      return module.capture_window(windowID, size.width, size.height, made, why);
+    });
   }
   Result<Image> captureDisplay(const Rect& frame, PixelSize size) override {
-    return picture(
-        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
-          const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
-          return module.capture_display(area, size.width, size.height, made, why);
-        });
+    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
+                       mirlet_reason* why) {
+      const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
+      return module.capture_display(area, size.width, size.height, made, why);
+    });
   }
   Result<void> writePNG(const Image& image, const std::string& path) override {
     const auto& module = loadedModule<PngModule>();
@@ -149,7 +147,8 @@ class LoadedScreenCapture final : public ScreenCapture {
     const auto& module = pictures();
     if (!module) return failure(module.error());
     mirlet_picture made{};
-    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); }); !taken)
+    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); });
+        !taken)
       return failure(taken.error());
     return adopt(made);
   }
@@ -157,9 +156,7 @@ class LoadedScreenCapture final : public ScreenCapture {
 
 }  // namespace
 
-std::unique_ptr<ScreenAccess> makeScreenAccess() {
-  return std::make_unique<LoadedScreenAccess>();
-}
+std::unique_ptr<ScreenAccess> makeScreenAccess() { return std::make_unique<LoadedScreenAccess>(); }
 
 std::unique_ptr<ScreenCapture> makeScreenCapture() {
   return std::make_unique<LoadedScreenCapture>();
