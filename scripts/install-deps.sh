@@ -16,7 +16,7 @@ build=(g++ cmake ninja-build pkg-config binutils
 test=(libgtest-dev libgmock-dev libspng-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm xdotool
   pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox
-  sway foot xwayland util-linux)
+  sway foot xwayland grim util-linux)
 bench=(hyperfine imagemagick maim wmctrl openbox time jq python3 strace bc procps grim)
 package=(dpkg-dev file lintian man-db
   xvfb x11-apps pulseaudio pulseaudio-utils ffmpeg sway foot)
