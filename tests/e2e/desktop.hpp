@@ -138,7 +138,8 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
     return {std::move(client.process), client.id, "XLogo", f, f, spec.title, spec.colour};
   }
 
-  // As sway's own user, in sway's session: what sway starts itself would get the same.
+  // As sway's own user, in sway's session and its folder (the tests' may be closed to that
+  // user): what sway starts itself would get the same.
   const std::string dir = testServicesDir();
   const std::string root =
       readFile(dir + "/sway-root").substr(0, readFile(dir + "/sway-root").find('\n'));
@@ -164,11 +165,19 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
   }
   // It opens on a workspace of its own, where nothing covers it while it draws itself.
   run({"swaymsg", "workspace mirlet-new"});
-  DesktopWindow window{Process::start(argv), "",         spec.x11 ? "XLogo" : spec.appId, {}, {},
-                       spec.title,           spec.colour};
+  DesktopWindow window{Process::start(argv, {}, root),
+                       "",
+                       spec.x11 ? "XLogo" : spec.appId,
+                       {},
+                       {},
+                       spec.title,
+                       spec.colour};
   eventually([&] { return !swayView(spec.title).is_null(); }, 10s);
   const nlohmann::json view = swayView(spec.title);
-  if (view.is_null()) throw std::runtime_error("no window named " + spec.title + " on sway");
+  if (view.is_null()) {
+    const RunResult ended = window.process.wait(0ms);
+    throw std::runtime_error("no window named " + spec.title + " on sway: " + ended.err);
+  }
   window.id = std::to_string(view["id"].get<std::uint64_t>());
   const std::string con = "[con_id=" + window.id + "] ";
   // A client that has not yet drawn at the size sway first gave it would draw at that size after
