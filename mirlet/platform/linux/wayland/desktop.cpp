@@ -16,11 +16,6 @@ bool overlaps(const Rect& a, const Rect& b) {
          std::max(minY(a), minY(b)) < std::min(maxY(a), maxY(b));
 }
 
-bool inside(const Rect& inner, const Rect& outer) {
-  return minX(inner) >= minX(outer) && minY(inner) >= minY(outer) && maxX(inner) <= maxX(outer) &&
-         maxY(inner) <= maxY(outer);
-}
-
 // sway, and compositors that speak its IPC: the windows from its layout tree, a window alone
 // through screencopy of its place on screen. Nothing here can read a window's own pixels, so a
 // window that another covers, even in part, cannot be had alone.
@@ -53,10 +48,6 @@ class SwayDesktop final : public Desktop {
     for (auto above = listed->begin(); above != window; ++above)
       if (overlaps(above->frame, window->frame))
         return failure("another window covers it, and only what shows can be copied here");
-    const bool onOneOutput = std::ranges::any_of(session_.outputs(), [&](const auto& output) {
-      return inside(window->frame, output->logical);
-    });
-    if (!onOneOutput) return failure("the window is not wholly on one output");
     return captureArea(session_, window->frame, size);
   }
 

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
-#include <vector>
 
 #include "mirlet/platform/linux/x11/scale.hpp"
 #include "wlr-screencopy-unstable-v1-client.h"
@@ -185,45 +184,17 @@ Result<Image> captureArea(Session& session, const Rect& frame, PixelSize size) {
   if (size.width <= 0 || size.height <= 0 || size.width > kLargestSide ||
       size.height > kLargestSide || !(width(frame) > 0) || !(height(frame) > 0))
     return failure("no picture of that size can be taken");
-  const auto pixelsWide = static_cast<std::uint32_t>(size.width);
-  const auto pixelsHigh = static_cast<std::uint32_t>(size.height);
-
-  // The usual case, a window or a display on one output: its picture as it comes.
+  // A window or a display lies on one output. Composing a picture of several outputs of different
+  // densities is left out: neither command asks for one (a window across outputs cannot be had
+  // alone, and its crop is cut from one output's picture).
   for (const auto& output : session.outputs()) {
     const auto part = overlap(frame, output->logical);
     if (part && part->x0 == minX(frame) && part->y0 == minY(frame) && part->x1 == maxX(frame) &&
         part->y1 == maxY(frame))
-      return capturePart(session, *output, *part, pixelsWide, pixelsHigh);
+      return capturePart(session, *output, *part, static_cast<std::uint32_t>(size.width),
+                         static_cast<std::uint32_t>(size.height));
   }
-
-  // Otherwise each output's share, drawn where it falls; black where no output is.
-  const double perPointX = pixelsWide / width(frame), perPointY = pixelsHigh / height(frame);
-  struct Piece {
-    std::uint32_t left, top;
-    Image image;
-  };
-  std::vector<Piece> pieces;
-  for (const auto& output : session.outputs()) {
-    const auto part = overlap(frame, output->logical);
-    if (!part) continue;
-    const auto at = [](double points, double perPoint, std::uint32_t limit) {
-      return std::min(limit, static_cast<std::uint32_t>(std::lround(points * perPoint)));
-    };
-    const std::uint32_t left = at(part->x0 - minX(frame), perPointX, pixelsWide);
-    const std::uint32_t top = at(part->y0 - minY(frame), perPointY, pixelsHigh);
-    const std::uint32_t right = at(part->x1 - minX(frame), perPointX, pixelsWide);
-    const std::uint32_t bottom = at(part->y1 - minY(frame), perPointY, pixelsHigh);
-    if (right <= left || bottom <= top) continue;
-    auto piece = capturePart(session, *output, *part, right - left, bottom - top);
-    if (!piece) return piece;
-    pieces.push_back({left, top, std::move(*piece)});
-  }
-  return makeImage(pixelsWide, pixelsHigh, [&](std::uint8_t* pixels, std::size_t stride) {
-    for (const Piece& piece : pieces)
-      for (std::uint32_t y = 0; y < piece.image.height; ++y)
-        std::memcpy(pixels + (piece.top + y) * stride + std::size_t{piece.left} * 4,
-                    piece.image.row(y), std::size_t{piece.image.width} * 4);
-  });
+  return failure("the area is not wholly on one output");
 }
 
 }  // namespace mirlet::wayland

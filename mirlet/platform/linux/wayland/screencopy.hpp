@@ -7,9 +7,9 @@
 
 namespace mirlet::wayland {
 
-// What the screen shows inside `frame` (points), at exactly `size`: black where no output is.
-// A frame that lies on one output and is asked at that output's density (twice its points on a
-// scale-2 output) is that output's own pixels, not resampled.
+// What the screen shows inside `frame` (points, wholly on one output), at exactly `size`. Asked at
+// the output's density (twice its points on a scale-2 output) it is the output's own pixels, not
+// resampled.
 Result<Image> captureArea(Session& session, const Rect& frame, PixelSize size);
 
 }  // namespace mirlet::wayland
