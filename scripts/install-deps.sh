@@ -2,8 +2,11 @@
 # Installs the Debian packages that mirlet needs and that are missing; does nothing when all are
 # there. Groups: build (compile), test (the test suite's servers and tools), bench (the tools that
 # the benchmarks compare against), package (build the Debian package, check it with lintian, and
-# run the installed package on a private desktop).
-#   scripts/install-deps.sh [build] [test] [bench] [package]     (default: build test)
+# run the installed package on a private desktop), desktops (the Wayland test desktops of
+# scripts/test-services.sh: GNOME Shell and KDE Plasma's KWin with Xwayland, and GTK for their
+# test windows; about 500 MB on a bare Debian 12, installed without recommended packages, which
+# would bring whole desktop sessions).
+#   scripts/install-deps.sh [build] [test] [bench] [package] [desktops]     (default: build test)
 # The tests run their own private PipeWire, but Debian's pipewire-pulse also enables its user
 # service for every login; on a desktop that should stay on PulseAudio,
 # `systemctl --global disable pipewire-pulse.socket pipewire-pulse.service` keeps it there.
@@ -20,29 +23,44 @@ test=(libgtest-dev libgmock-dev libspng-dev clang-14 libclang-rt-14-dev
 bench=(hyperfine imagemagick maim wmctrl openbox time jq python3 strace bc procps grim)
 package=(dpkg-dev file lintian man-db
   xvfb x11-apps pulseaudio pulseaudio-utils ffmpeg sway foot)
+desktops=(gnome-shell kwin-wayland libkf5service-bin xwayland dbus-daemon dbus-bin libglib2.0-bin
+  util-linux pipewire pipewire-bin pipewire-pulse wireplumber pulseaudio-utils python3-gi
+  gir1.2-gtk-3.0)
 
 groups=("$@")
 [[ ${#groups[@]} -gt 0 ]] || groups=(build test)
-wanted=()
+wanted=() lean=()
 for group in "${groups[@]}"; do
   case "$group" in
     build) wanted+=("${build[@]}") ;;
     test) wanted+=("${test[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
     package) wanted+=("${package[@]}") ;;
-    *) echo "unknown group: $group (build, test, bench or package)" >&2; exit 2 ;;
+    desktops) lean+=("${desktops[@]}") ;;
+    *) echo "unknown group: $group (build, test, bench, package or desktops)" >&2; exit 2 ;;
   esac
 done
 
-missing=()
-for package in "${wanted[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$package")
-done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+# The packages of a list that are not installed yet.
+missing() {
+  local package status
+  for package in "$@"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || echo "$package"
+  done
+}
+mapfile -t missing < <(missing "${wanted[@]}")
+mapfile -t missing_lean < <(missing "${lean[@]}")
+[[ ${#missing[@]} -eq 0 && ${#missing_lean[@]} -eq 0 ]] && exit 0
 
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
-echo "installing: ${missing[*]}"
+echo "installing: ${missing[*]} ${missing_lean[*]}"
 "${sudo[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+if [[ ${#missing[@]} -gt 0 ]]; then
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+fi
+if [[ ${#missing_lean[@]} -gt 0 ]]; then
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+    "${missing_lean[@]}"
+fi

@@ -8,7 +8,11 @@
 #
 # The desktop is the Xvfb alone (no window manager), or a headless sway (wlroots) with two outputs
 # side by side, the second at scale 2, and XWayland, run as an unprivileged user (nobody) when
-# started by root.
+# started by root. The other Wayland desktops are whole compositors instead of Xvfb: headless GNOME
+# Shell, or KDE Plasma's KWin on a virtual output, each with a private session bus, a second
+# private bus in the place of the system bus, and the PipeWire sound server, all run as an
+# unprivileged user (nobody, when this script runs as root) with a home and a runtime folder of
+# their own.
 #
 #   test-services.sh start DIR [pulseaudio|pipewire] [xvfb|sway]   (default: $MIRLET_SOUND_SERVER,
 #                                 else pulseaudio; xvfb) writes DIR/desktop, DIR/display (":N",
@@ -16,13 +20,25 @@
 #                                 DIR/client.conf; on sway also DIR/wayland-display and
 #                                 DIR/swaysock (socket paths), DIR/sway-root (its folder, with
 #                                 runtime/ and home/) and DIR/sway-user (uid:gid)
+#   test-services.sh start DIR sway   the same as start DIR $MIRLET_SOUND_SERVER sway
+#   test-services.sh start DIR gnome|kde   the same files, DIR/display naming the desktop's
+#                                 Xwayland, and DIR/env, the environment of a program on that
+#                                 desktop. GNOME gets the extensions in $MIRLET_GNOME_EXTENSIONS
+#                                 (folders named by their uuid, separated by ':'), enabled.
+#   test-services.sh run DIR COMMAND [ARGS...]   runs COMMAND on the desktop in DIR, as its user,
+#                                 in its environment (DIR/env); stop ends it with the desktop
+#   test-services.sh grant DIR EXECUTABLE | revoke DIR   on the KDE desktop: lets EXECUTABLE take
+#                                 pictures through KWin, as a desktop entry in the desktop's home
+#                                 does, or takes that away again
 #   test-services.sh restart-sound DIR [SECONDS]   kills the sound server as a crash would,
 #                                 waits SECONDS (default 0) and starts it again on the same socket
 #   test-services.sh stop DIR
 set -euo pipefail
 
-action=${1:?start, restart-sound or stop}
+action=${1:?start, run, grant, revoke, restart-sound or stop}
 dir=${2:?folder for the services}
+# Absolute, since the desktops' programs get paths into it and run elsewhere.
+dir=$(realpath -m -- "$dir")
 socket="$dir/runtime/pulse.sock"
 
 # The processes this script starts, each with its pid file's name and its kernel name, clients
@@ -67,6 +83,7 @@ stop() {
   end_process xvfb Xvfb TERM
   end_process sway sway TERM
   if [[ -f "$dir/sway-root" ]]; then rm -rf "$(cat "$dir/sway-root")"; rm -f "$dir/sway-root"; fi
+  stop_desktop
 }
 
 # A headless sway: no GPU (pixman renders), no input devices, two outputs. Ready in about 0.2 s; the
@@ -239,7 +256,9 @@ start() {
   local server=${1:-${MIRLET_SOUND_SERVER:-pulseaudio}} desktop=${2:-xvfb}
   case "$server" in
     pulseaudio | pipewire) ;;
-    *) echo "unknown sound server: $server (pulseaudio or pipewire)" >&2; exit 2 ;;
+    gnome | kde) stop; start_desktop "$server"; return ;;
+    sway) desktop=sway; server=${MIRLET_SOUND_SERVER:-pulseaudio} ;;
+    *) echo "unknown kind: $server (pulseaudio, pipewire, gnome, kde or sway)" >&2; exit 2 ;;
   esac
   case "$desktop" in
     xvfb | sway) ;;
@@ -276,6 +295,286 @@ start() {
   echo "$desktop, display $(cat "$dir/display"), sound server unix:$socket ($server)"
 }
 
+# ---- The Wayland desktops ------------------------------------------------------------------
+
+# Every process of a desktop carries this variable, also those that its buses start, so that stop
+# finds each of them, whoever its parent is by then.
+marker="MIRLET_TEST_DESKTOP=$dir"
+
+# The desktop's user: nobody for root, which may not run the desktop as itself (and must not give
+# it the power to), otherwise the caller.
+desktop_user=()
+[[ $(id -u) -ne 0 ]] || desktop_user=(setpriv --reuid 65534 --regid 65534 --clear-groups)
+
+# The environment of every program on the desktop, as written to DIR/env.
+desktop_environment() {
+  echo "$marker"
+  echo "PATH=$dir/bin:/usr/local/bin:/usr/bin:/bin"
+  echo "HOME=$dir/home"
+  echo "XDG_RUNTIME_DIR=$dir/runtime"
+  echo "XDG_CONFIG_HOME=$dir/config"
+  echo "XDG_STATE_HOME=$dir/state"
+  echo "DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/runtime/bus"
+  echo "DBUS_SYSTEM_BUS_ADDRESS=unix:path=$dir/system/bus"
+  echo "XDG_CURRENT_DESKTOP=$(cat "$dir/kind" | sed 's/gnome/GNOME/; s/kde/KDE/')"
+  echo "XDG_SESSION_TYPE=wayland"
+  echo "WAYLAND_DISPLAY=wayland-0"
+  echo "PULSE_SERVER=unix:$socket"
+  [[ ! -f "$dir/display" ]] || echo "DISPLAY=$(cat "$dir/display")"
+  [[ ! -f "$dir/xauthority" ]] || echo "XAUTHORITY=$(cat "$dir/xauthority")"
+}
+
+# Runs NAME (with ARGS) in the background on the desktop, its pid in DIR/NAME.pid, its output in
+# DIR/NAME.log.
+desktop_start() {
+  local name=$1
+  shift
+  local environment
+  mapfile -t environment < <(desktop_environment)
+  "${desktop_user[@]}" env -i "${environment[@]}" "$@" >>"$dir/$name.log" 2>&1 &
+  echo $! >"$dir/$name.pid"
+}
+
+# Runs COMMAND on the desktop and waits for it.
+desktop_run() {
+  local environment
+  mapfile -t environment < <(desktop_environment)
+  "${desktop_user[@]}" env -i "${environment[@]}" "$@"
+}
+
+# The processes that carry the marker: the desktop's own, those that its buses or the compositor
+# started, and the programs started with `run`.
+marked_processes() {
+  grep -lzx -- "$marker" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true
+}
+
+# Ends the desktop: its compositor first, so that its clients and helpers end with a closed
+# connection rather than a vanished server, then whatever still carries the marker, with SIGTERM
+# and after five seconds SIGKILL.
+stop_desktop() {
+  local pids
+  end_process compositor "$(cat "$dir/compositor-name" 2>/dev/null || echo none)" TERM
+  for signal in TERM KILL; do
+    pids=$(marked_processes)
+    [[ -n "$pids" ]] || break
+    # shellcheck disable=SC2086
+    kill "-$signal" $pids 2>/dev/null || true
+    for _ in $(seq 50); do
+      [[ -n "$(marked_processes)" ]] || break
+      sleep 0.1
+    done
+  done
+  rm -f "$dir"/*.pid
+  pids=$(marked_processes)
+  [[ -z "$pids" ]] || { echo "still running after SIGKILL: $pids" >&2; return 1; }
+}
+
+# Waits until COMMAND succeeds on the desktop, for at most SECONDS; fails at once when the
+# compositor has ended.
+desktop_wait() {
+  local what=$1 seconds=$2 deadline
+  shift 2
+  deadline=$((SECONDS + seconds))
+  while ! desktop_run "$@" >/dev/null 2>&1; do
+    if ! running "$(cat "$dir/compositor.pid")" "$(cat "$dir/compositor-name")"; then
+      echo "$(cat "$dir/compositor-name") ended before $what:"
+      tail -n 40 "$dir/compositor.log"
+      return 1
+    fi
+    if [[ $SECONDS -ge $deadline ]]; then
+      echo "$what: not within $seconds s:"
+      tail -n 40 "$dir/compositor.log"
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+# The session bus, the stand-in for the system bus (GNOME Shell will not start without one to
+# ask logind on, though nothing answers there), and the sound server, on the desktop.
+start_buses_and_sound() {
+  mkdir -p "$dir/system"
+  cat >"$dir/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <include>/usr/share/dbus-1/session.conf</include>
+  <!-- root may connect too: the tests' own checks of the bus run as root. -->
+  <policy context="default"><allow user="root"/></policy>
+</busconfig>
+EOF
+  chown -R "$desktop_owner" "$dir/home" "$dir/runtime" "$dir/system" "$dir/config" "$dir/state"
+  desktop_start session-bus dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile \
+    --address="unix:path=$dir/runtime/bus"
+  desktop_start system-bus dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile \
+    --address="unix:path=$dir/system/bus"
+  local deadline=$((SECONDS + 10))
+  until [[ -S "$dir/runtime/bus" && -S "$dir/system/bus" ]]; do
+    [[ $SECONDS -lt $deadline ]] || { echo "the private buses did not start"; return 1; }
+    sleep 0.02
+  done
+  configure_pipewire
+  chown -R "$desktop_owner" "$dir/config" "$dir/state"
+  desktop_start pipewire pipewire
+  for _ in $(seq 100); do
+    [[ -S "$dir/runtime/pipewire-0" ]] && break
+    sleep 0.05
+  done
+  desktop_start wireplumber wireplumber
+  desktop_start pipewire-pulse pipewire-pulse
+  echo pipewire >"$dir/sound-server"
+}
+
+start_gnome() {
+  local extension uuid enabled=() deadline
+  local extensions="$dir/home/.local/share/gnome-shell/extensions"
+  mkdir -p "$extensions"
+  IFS=: read -ra wanted <<<"${MIRLET_GNOME_EXTENSIONS:-}"
+  for extension in "${wanted[@]}"; do
+    [[ -n "$extension" ]] || continue
+    uuid=$(basename "$extension")
+    cp -r "$extension" "$extensions/$uuid"
+    enabled+=("'$uuid'")
+  done
+  chown -R "$desktop_owner" "$dir/home"
+  # Set before the shell starts: it reads them once. New windows centred, so that windows of
+  # different sizes lie over each other in a known way.
+  desktop_run gsettings set org.gnome.shell enabled-extensions "[$(IFS=,; echo "${enabled[*]}")]"
+  desktop_run gsettings set org.gnome.mutter center-new-windows true
+  desktop_run gsettings set org.gnome.desktop.interface enable-animations false
+
+  echo gnome-shell >"$dir/compositor-name"
+  desktop_start compositor gnome-shell --headless --virtual-monitor 1280x720 --wayland
+  # The shell owns its name once its JavaScript runs; it starts in the overview, which is closed
+  # here, as a user would, so that windows are on screen.
+  desktop_wait "GNOME Shell on the bus" 30 gdbus call --session --timeout 2 -d org.gnome.Shell \
+    -o /org/gnome/Shell -m org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive
+  desktop_wait "the overview closed" 10 sh -c "
+    gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+      -m org.freedesktop.DBus.Properties.Set org.gnome.Shell OverviewActive '<false>' &&
+    gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+      -m org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive | grep -q false"
+  for extension in "${enabled[@]}"; do
+    desktop_wait "extension $extension enabled" 10 sh -c "
+      gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+        -m org.gnome.Shell.Extensions.GetExtensionInfo $extension | grep -q \"'state': <1.0>\""
+  done
+  # mutter starts Xwayland with the shell and names its display in the log.
+  deadline=$((SECONDS + 10))
+  until grep -q "Using public X11 display" "$dir/compositor.log"; do
+    [[ $SECONDS -lt $deadline ]] || { echo "no Xwayland display in the shell's log"; return 1; }
+    sleep 0.05
+  done
+  grep -o "Using public X11 display :[0-9]*" "$dir/compositor.log" | grep -o ":[0-9]*" \
+    >"$dir/display"
+  ls "$dir"/runtime/.mutter-Xwaylandauth.* >"$dir/xauthority"
+}
+
+start_kde() {
+  # The package's kwin_wayland carries the file capability cap_sys_resource, which a container
+  # may not grant: exec fails even for root. A copy has none, and it keeps the name, under which
+  # Qt finds its platform plugin.
+  mkdir -p "$dir/bin"
+  cp /usr/bin/kwin_wayland "$dir/bin/kwin_wayland"
+  # KWin starts the programs named after its options once Xwayland runs, with DISPLAY set: this
+  # one tells the display, which is also the sign that KWin is ready.
+  cat >"$dir/bin/announce-display" <<EOF
+#!/bin/sh
+echo "\$DISPLAY" >"$dir/runtime/display.new" && mv "$dir/runtime/display.new" "$dir/runtime/display"
+EOF
+  chmod 755 "$dir/bin/announce-display"
+  echo kwin_wayland >"$dir/compositor-name"
+  # KDE's service cache, where KWin looks for the desktop entries that grant its screenshot
+  # interface, ready before KWin starts rather than built by KWin at its first question.
+  desktop_run kbuildsycoca5 --noincremental >>"$dir/kbuildsycoca5.log" 2>&1
+  desktop_start compositor "$dir/bin/kwin_wayland" --virtual --width 1280 --height 720 \
+    --no-lockscreen --xwayland --socket wayland-0 "$dir/bin/announce-display"
+  desktop_wait "Xwayland" 30 test -s "$dir/runtime/display"
+  cp "$dir/runtime/display" "$dir/display"
+  desktop_wait "KWin on the bus" 10 gdbus call --session --timeout 2 -d org.kde.KWin \
+    -o /Scripting -m org.freedesktop.DBus.Peer.Ping
+}
+
+start_desktop() {
+  local kind=$1 started
+  rm -rf "$dir"
+  mkdir -p "$dir/home" "$dir/runtime" "$dir/config" "$dir/state"
+  chmod 700 "$dir/runtime"
+  echo "$kind" >"$dir/kind"
+  desktop_owner=$(id -u):$(id -g)
+  [[ ${#desktop_user[@]} -eq 0 ]] || desktop_owner=65534:65534
+  # A start that fails half-way leaves nothing running.
+  trap stop EXIT
+  started=$(date +%s%N)
+  start_buses_and_sound
+  wait_for_sound pipewire
+  "start_$kind"
+  local xauthority
+  xauthority=$(cat "$dir/xauthority" 2>/dev/null || true)
+  desktop_environment >"$dir/env"
+  desktop_run dbus-update-activation-environment WAYLAND_DISPLAY=wayland-0 \
+    "DISPLAY=$(cat "$dir/display")" ${xauthority:+"XAUTHORITY=$xauthority"}
+  trap - EXIT
+  echo "$kind desktop ready in $(( ($(date +%s%N) - started) / 1000000 )) ms: wayland-0 in" \
+    "$dir/runtime, Xwayland $(cat "$dir/display"), sound server unix:$socket"
+}
+
+# KWin lets a program take pictures when a desktop entry whose Exec names the program's
+# executable (an absolute path; symbolic links are resolved) lists the screenshot interface, and
+# it looks only at the first entry it finds for that executable. It finds entries through KDE's
+# service cache, which a Plasma session rebuilds when the folders change and this bare desktop
+# does not, so it is rebuilt here, until it holds the entry (or no longer does): one rebuild
+# here once left a new entry out. KWin looks at a changed cache after up to 1.5 s, so a test
+# asks until the answer changes.
+grant_entry() {
+  echo "$dir/home/.local/share/applications/mirlet.desktop"
+}
+
+# Whether the service cache names the entry; it keeps its texts in UTF-16.
+cache_has_entry() {
+  /usr/bin/python3 - "$dir"/home/.cache/ksycoca5_* <<'EOF'
+import sys
+sys.exit(0 if any(b"mirlet.desktop".decode().encode("utf-16-be") in open(path, "rb").read()
+                  for path in sys.argv[1:]) else 1)
+EOF
+}
+
+rebuild_service_cache() {
+  local want=$1 deadline=$((SECONDS + 10))
+  while :; do
+    desktop_run kbuildsycoca5 --noincremental >>"$dir/kbuildsycoca5.log" 2>&1
+    if cache_has_entry; then [[ $want == with ]] && return 0
+    else [[ $want == without ]] && return 0; fi
+    [[ $SECONDS -lt $deadline ]] || { echo "the service cache is still $want the entry" >&2; exit 1; }
+    sleep 0.5
+  done
+}
+
+write_grant() {
+  desktop_run mkdir -p "$(dirname "$(grant_entry)")"
+  desktop_run sh -c "cat >'$(grant_entry)'" <<EOF
+[Desktop Entry]
+Type=Application
+Name=mirlet
+Exec=$1
+NoDisplay=true
+X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2
+EOF
+}
+
+grant() {
+  local executable=${1:?executable}
+  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+  write_grant "$executable"
+  rebuild_service_cache with
+}
+
+revoke() {
+  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+  rm -f "$(grant_entry)"
+  rebuild_service_cache without
+}
+
 # A crash and a restart of the sound server: SIGKILL leaves its socket file behind, as a crash
 # does, and the new server takes the same path over.
 restart_sound() {
@@ -287,8 +586,14 @@ restart_sound() {
 
 case "$action" in
   start) start "${3:-}" "${4:-}" ;;
+  run) shift 2; mapfile -t environment <"$dir/env"
+    exec "${desktop_user[@]}" env -i "${environment[@]}" "$@" ;;
   restart-sound) restart_sound "${3:-0}" ;;
+  grant) grant "${3:-}" ;;
+  revoke) revoke ;;
   stop) stop ;;
-  *) echo "usage: $0 start DIR [pulseaudio|pipewire] [xvfb|sway] | restart-sound DIR [SECONDS] | stop DIR" >&2
+  *) echo "usage: $0 start DIR [pulseaudio|pipewire|gnome|kde|sway] [xvfb|sway] |" \
+       "run DIR COMMAND [ARGS...] | grant DIR EXECUTABLE | revoke DIR |" \
+       "restart-sound DIR [SECONDS] | stop DIR" >&2
      exit 2 ;;
 esac
