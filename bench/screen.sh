@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # How `mirlet windows` and `mirlet shot` compare with the tools people use today, on private Xvfb
-# servers of this script's own (the user's display is never touched).
+# servers and a headless sway of this script's own (the user's display is never touched).
 #
 #   bench/screen.sh [path/to/mirlet] [rounds]
 #
@@ -12,7 +12,8 @@ set -euo pipefail
 mirlet=$(realpath "${1:-build/mirlet}")
 rounds=${2:-5}
 runs=3
-for tool in Xvfb hyperfine xdotool xwininfo wmctrl openbox import convert display maim xwd ffmpeg xlogo python3; do
+for tool in Xvfb hyperfine xdotool xwininfo wmctrl openbox import convert display maim xwd ffmpeg xlogo python3 \
+  sway swaymsg grim foot jq; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
@@ -21,6 +22,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  "$(dirname "$0")/../scripts/test-services.sh" stop "$work/sway" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -111,6 +113,38 @@ bench crop \
   -n mirlet "$mirlet shot $full $work/crop-mirlet.png" \
   -n ffmpeg-2x "ffmpeg -v error -y -f x11grab -video_size 1920x1080 -i $DISPLAY -frames:v 1 -vf scale=iw*2:ih*2:flags=neighbor -compression_level 1 $work/crop-ffmpeg.png"
 
+# sway: its tree against swaymsg, a tiled photo window at scale 1 (mirlet writes four times grim's
+# pixels) and at scale 2 (the same pixels) against grim of the same region.
+echo "sway (headless, outputs at scale 1 and 2)..."
+"$(dirname "$0")/../scripts/test-services.sh" start "$work/sway" pulseaudio sway >/dev/null
+unset DISPLAY
+WAYLAND_DISPLAY=$(cat "$work/sway/wayland-display")
+SWAYSOCK=$(cat "$work/sway/swaysock")
+export WAYLAND_DISPLAY SWAYSOCK
+chmod 755 "$work" && chmod 644 "$work/photo.png"  # sway's user reads the picture
+sway_window() {  # sway_window TITLE WORKSPACE COMMAND: starts it there, prints "id x,y wxh"
+  local title=$1
+  swaymsg -q "workspace $2"
+  swaymsg -q exec "$3"
+  for _ in $(seq 100); do
+    swaymsg -t get_tree | jq -e --arg t "$title" '.. | objects | select(.name? == $t)' >/dev/null && break
+    sleep 0.1
+  done
+  sleep 1  # drawn at its tiled size
+  swaymsg -t get_tree | jq -r --arg t "$title" '.. | objects | select(.name? == $t and .shell?) |
+    "\(.id) \(.rect.x),\(.rect.y - .deco_rect.height) \(.rect.width)x\(.rect.height + .deco_rect.height)"'
+}
+for i in 1 2 3 4 5 6; do sway_window "term $i" 3 "foot --title='term $i' sleep 600" >/dev/null; done
+read -r sharp_id sharp_at sharp_size < <(sway_window photo2 2 "display -title photo2 $work/photo.png")
+read -r photo_id photo_at photo_size < <(sway_window photo 1 "display -title photo $work/photo.png")
+runs=40
+bench sway-windows -n mirlet "$mirlet windows" -n swaymsg "swaymsg -t get_tree"
+runs=3
+bench sway-shot1 -n mirlet "$mirlet shot $photo_id $work/sway1-mirlet.png" \
+  -n grim "grim -g '$photo_at $photo_size' $work/sway1-grim.png"
+bench sway-shot2 -n mirlet "$mirlet shot $sharp_id $work/sway2-mirlet.png" \
+  -n grim "grim -g '$sharp_at $sharp_size' $work/sway2-grim.png"
+
 python3 - "$work" <<'EOF'
 import glob, json, os, statistics, sys
 work = sys.argv[1]
@@ -162,5 +196,15 @@ m = medians("crop")
 print(f"\ndisplay-crop fallback, 3840x2160 (median ms): mirlet {m['mirlet']:.1f}, "
       f"ffmpeg-2x {m['ffmpeg-2x']:.1f}")
 ratio("mirlet / ffmpeg x11grab 2x", m["mirlet"] / m["ffmpeg-2x"], 0.5)
+
+m = medians("sway-windows")
+print(f"\nsway: windows (median ms): mirlet {m['mirlet']:.1f}, swaymsg -t get_tree {m['swaymsg']:.1f}")
+ratio("mirlet / swaymsg -t get_tree", m["mirlet"] / m["swaymsg"], 1.0)
+for name, label in (("sway-shot1", "scale 1, mirlet 2x"), ("sway-shot2", "scale 2, both native")):
+    m = medians(name)
+    print(f"sway: shot of a tiled photo window, {label} (median ms): mirlet {m['mirlet']:.1f}, "
+          f"grim {m['grim']:.1f}; PNG {size(name.replace('-shot', '') + '-mirlet.png')} and "
+          f"{size(name.replace('-shot', '') + '-grim.png')} bytes")
+    ratio(f"mirlet / grim -g, {label}", m["mirlet"] / m["grim"], 1.0)
 print(f"\n{sum(verdicts)} of {len(verdicts)} targets met")
 EOF

@@ -14,14 +14,16 @@ set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
   libxcb1-dev libxcb-randr0-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
-  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev)
+  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev
+  libwayland-dev wayland-protocols librust-wayland-protocols-dev nlohmann-json3-dev)
 # Xlib only for the X clients the tests make for themselves.
 test=(libgtest-dev libgmock-dev libspng-dev libx11-dev clang-14 libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils xterm xdotool
-  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox)
-bench=(hyperfine imagemagick maim wmctrl openbox time jq python3 strace bc procps)
+  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber ffmpeg sox
+  sway foot xwayland grim util-linux)
+bench=(hyperfine imagemagick maim wmctrl openbox time jq python3 strace bc procps grim)
 package=(dpkg-dev file lintian man-db
-  xvfb x11-apps pulseaudio pulseaudio-utils ffmpeg)
+  xvfb x11-apps pulseaudio pulseaudio-utils ffmpeg sway foot)
 desktops=(gnome-shell kwin-wayland libkf5service-bin xwayland dbus-daemon dbus-bin libglib2.0-bin
   util-linux pipewire pipewire-bin pipewire-pulse wireplumber pulseaudio-utils python3-gi
   gir1.2-gtk-3.0)

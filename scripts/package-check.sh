@@ -2,7 +2,8 @@
 # Checks the Debian package as a user would: installs it with apt-get (which pulls its
 # dependencies), runs the installed /usr/bin/mirlet on a private desktop (a virtual display with
 # an xlogo window and a sound server of its own: check, request, micbusy, windows, a shot, a
-# two-second recording and audioout, each with its line and status 0), then removes it with
+# two-second recording and audioout, each with its line and status 0), the screen commands and a
+# recording once more on a headless sway (a Wayland session), then removes it with
 # dpkg -r and checks that nothing is left: none of its files, no record in dpkg. A mirlet package installed before is
 # removed first. Needs root, or sudo.
 #   scripts/package-check.sh [PACKAGE.deb]      (default: the one in build/)
@@ -23,14 +24,17 @@ fi
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
 mirlet=/usr/bin/mirlet
+command=("$mirlet")  # how expect runs it
 
 work=$(mktemp -d)
 services="$work/services"
+sway_services="$work/sway"
 installed=0
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$root/scripts/test-services.sh" stop "$services" >/dev/null 2>&1 || true
+  "$root/scripts/test-services.sh" stop "$sway_services" >/dev/null 2>&1 || true
   if [[ $installed -eq 1 ]]; then "${sudo[@]}" dpkg -r mirlet >/dev/null || true; fi
   rm -rf "$work"
 }
@@ -46,7 +50,8 @@ echo "== installing $package"
 installed=1
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "$package"
 files=$(dpkg -L mirlet)
-[[ -x $mirlet && -f /usr/lib/mirlet/mirlet-ffmpeg.so && -f /usr/share/man/man1/mirlet.1.gz ]] \
+[[ -x $mirlet && -f /usr/lib/mirlet/mirlet-ffmpeg.so && -f /usr/lib/mirlet/mirlet-wayland.so &&
+  -f /usr/share/man/man1/mirlet.1.gz ]] \
   || fail "installed files missing: $files"
 
 echo "== the installed mirlet on a private desktop"
@@ -61,7 +66,7 @@ xlogo -geometry 400x300+50+60 & pids+=($!)
 expect() {
   local pattern=$1 status=0
   shift
-  "$mirlet" "$@" >"$work/out" 2>"$work/err" || status=$?
+  "${command[@]}" "$@" >"$work/out" 2>"$work/err" || status=$?
   local out
   out=$(cat "$work/out")
   [[ $status -eq 0 && $(wc -l <"$work/out") -eq 1 && $out =~ ^$pattern$ && ! -s "$work/err" ]] \
@@ -104,6 +109,37 @@ fi
 echo "ok: mirlet audio $work/rec.m4a: $(cat "$work/audio.out"), stopped, ${duration} s of aac"
 
 expect '\{.*"ok":true.*\}' audioout
+
+echo "== the installed mirlet on a headless sway"
+"$root/scripts/test-services.sh" start "$sway_services" pulseaudio sway
+sway_env=(env -u DISPLAY WAYLAND_DISPLAY="$(cat "$sway_services/wayland-display")"
+  SWAYSOCK="$(cat "$sway_services/swaysock")" PULSE_SERVER="$(cat "$sway_services/pulse-server")"
+  PULSE_CLIENTCONFIG="$sway_services/client.conf")
+command=("${sway_env[@]}" "$mirlet")
+# A native window, started by sway as its own user.
+"${sway_env[@]}" swaymsg -q exec "foot --app-id=mirlet.check --title=check sleep 60"
+for _ in $(seq 50); do
+  [[ $("${command[@]}" windows 2>/dev/null) == *'"app":"mirlet.check"'* ]] && break
+  sleep 0.1
+done
+expect '\{"screen":true\}' check
+expect '\{"screen":true\}' request
+expect '\[\{.*"app":"mirlet.check".*\}\]' windows
+id=$(grep -o '"id":[0-9]*' "$work/out" | head -n 1 | cut -d: -f2)
+expect "\\{\"ok\":true,\"mode\":\"window\",\"path\":\"$work/sway.png\"\\}" shot "$id" "$work/sway.png"
+"${command[@]}" audio "$work/sway.m4a" >"$work/audio.out" 2>"$work/audio.err" &
+recorder=$!
+pids+=("$recorder")
+for _ in $(seq 100); do [[ -s "$work/audio.out" ]] && break; sleep 0.1; done
+[[ $(cat "$work/audio.out") == "{\"ok\":true,\"recording\":\"$work/sway.m4a\"}" ]] \
+  || fail "mirlet audio on sway: standard output '$(cat "$work/audio.out")', standard error '$(cat "$work/audio.err")'"
+kill -INT "$recorder"
+status=0
+wait "$recorder" || status=$?
+[[ $status -eq 0 && $(cat "$work/audio.err") == stopped ]] \
+  || fail "mirlet audio on sway: status $status, standard error '$(cat "$work/audio.err")'"
+echo "ok: mirlet audio $work/sway.m4a on sway: $(cat "$work/audio.out"), stopped"
+command=("$mirlet")
 
 echo "== removing the package"
 installed=0

@@ -6,14 +6,21 @@
 # The sound server is PulseAudio, or PipeWire with WirePlumber and pipewire-pulse (the PulseAudio
 # server of most current desktops); clients reach either through the same kind of socket.
 #
-# The Wayland desktops are whole compositors instead of Xvfb: headless GNOME Shell, or KDE
-# Plasma's KWin on a virtual output, each with a private session bus, a second private bus in the
-# place of the system bus, and the PipeWire sound server, all run as an unprivileged user
-# (nobody, when this script runs as root) with a home and a runtime folder of their own.
+# The desktop is the Xvfb alone (no window manager), or a headless sway (wlroots) with two outputs
+# side by side, the second at scale 2, and XWayland, run as an unprivileged user (nobody) when
+# started by root. The other Wayland desktops are whole compositors instead of Xvfb: headless GNOME
+# Shell, or KDE Plasma's KWin on a virtual output, each with a private session bus, a second
+# private bus in the place of the system bus, and the PipeWire sound server, all run as an
+# unprivileged user (nobody, when this script runs as root) with a home and a runtime folder of
+# their own.
 #
-#   test-services.sh start DIR [pulseaudio|pipewire]   (default: $MIRLET_SOUND_SERVER, else
-#                                 pulseaudio) writes DIR/display (":N"), DIR/pulse-server
-#                                 ("unix:...") and DIR/client.conf
+#   test-services.sh start DIR [pulseaudio|pipewire] [xvfb|sway]   (default: $MIRLET_SOUND_SERVER,
+#                                 else pulseaudio; xvfb) writes DIR/desktop, DIR/display (":N",
+#                                 XWayland's on sway), DIR/pulse-server ("unix:...") and
+#                                 DIR/client.conf; on sway also DIR/wayland-display and
+#                                 DIR/swaysock (socket paths), DIR/sway-root (its folder, with
+#                                 runtime/ and home/) and DIR/sway-user (uid:gid)
+#   test-services.sh start DIR sway   the same as start DIR $MIRLET_SOUND_SERVER sway
 #   test-services.sh start DIR gnome|kde   the same files, DIR/display naming the desktop's
 #                                 Xwayland, and DIR/env, the environment of a program on that
 #                                 desktop. GNOME gets the extensions in $MIRLET_GNOME_EXTENSIONS
@@ -74,7 +81,58 @@ stop_sound() {
 stop() {
   stop_sound TERM
   end_process xvfb Xvfb TERM
+  end_process sway sway TERM
+  if [[ -f "$dir/sway-root" ]]; then rm -rf "$(cat "$dir/sway-root")"; rm -f "$dir/sway-root"; fi
   stop_desktop
+}
+
+# A headless sway: no GPU (pixman renders), no input devices, two outputs. Ready in about 0.2 s; the
+# drmGetDevices2 errors it logs are harmless.
+start_sway() {
+  local root user=() owner ipc="" wayland=""
+  # In /tmp, which every user can reach: DIR may sit in a folder that sway's user cannot enter.
+  root=$(mktemp -d /tmp/mirlet-sway.XXXXXX)
+  echo "$root" >"$dir/sway-root"
+  mkdir -p "$root/runtime" "$root/home"
+  chmod 700 "$root/runtime"
+  cat >"$root/config" <<'EOF'
+output HEADLESS-1 resolution 1280x720 position 0 0
+output HEADLESS-2 resolution 1280x720 position 1280 0 scale 2
+workspace 1 output HEADLESS-1
+workspace 2 output HEADLESS-2
+workspace mirlet-new output HEADLESS-1
+default_border normal 2
+default_floating_border normal 2
+focus_on_window_activation none
+xwayland enable
+EOF
+  owner="$(id -u):$(id -g)"
+  if [[ $(id -u) -eq 0 ]]; then
+    # sway is not meant to run as root.
+    owner=65534:65534
+    chown -R "$owner" "$root"
+    user=(setpriv --reuid 65534 --regid 65534 --clear-groups)
+  fi
+  echo "$owner" >"$dir/sway-user"
+  "${user[@]}" env -i PATH="$PATH" HOME="$root/home" XDG_RUNTIME_DIR="$root/runtime" \
+    LANG=C.UTF-8 WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+    WLR_HEADLESS_OUTPUTS=2 sway -c "$root/config" >"$dir/sway.log" 2>&1 &
+  echo $! >"$dir/sway.pid"
+  for _ in $(seq 200); do
+    ipc=$(compgen -G "$root/runtime/sway-ipc.*.sock" || true)
+    wayland=$(compgen -G "$root/runtime/wayland-[0-9]" || true)
+    [[ -n "$ipc" && -n "$wayland" ]] && break
+    running "$(cat "$dir/sway.pid")" sway || break
+    sleep 0.05
+  done
+  [[ -n "$ipc" && -n "$wayland" ]] || { echo "sway did not start:"; tail -n 40 "$dir/sway.log"; exit 1; }
+  echo "$ipc" >"$dir/swaysock"
+  echo "$wayland" >"$dir/wayland-display"
+  # XWayland's display: sway reserves it at its start and gives it to what it runs.
+  SWAYSOCK="$ipc" swaymsg -q exec "printf '%s\\n' \"\$DISPLAY\" >'$root/x-display'"
+  for _ in $(seq 100); do [[ -s "$root/x-display" ]] && break; sleep 0.05; done
+  [[ -s "$root/x-display" ]] || { echo "sway gave no X display"; exit 1; }
+  cp "$root/x-display" "$dir/display"
 }
 
 # The devices and the socket of a private PipeWire, as configuration snippets in its own
@@ -195,11 +253,16 @@ start_sound() {
 }
 
 start() {
-  local server=${1:-${MIRLET_SOUND_SERVER:-pulseaudio}}
+  local server=${1:-${MIRLET_SOUND_SERVER:-pulseaudio}} desktop=${2:-xvfb}
   case "$server" in
     pulseaudio | pipewire) ;;
     gnome | kde) stop; start_desktop "$server"; return ;;
-    *) echo "unknown kind: $server (pulseaudio, pipewire, gnome or kde)" >&2; exit 2 ;;
+    sway) desktop=sway; server=${MIRLET_SOUND_SERVER:-pulseaudio} ;;
+    *) echo "unknown kind: $server (pulseaudio, pipewire, gnome, kde or sway)" >&2; exit 2 ;;
+  esac
+  case "$desktop" in
+    xvfb | sway) ;;
+    *) echo "unknown desktop: $desktop (xvfb or sway)" >&2; exit 2 ;;
   esac
   stop
   rm -rf "$dir"
@@ -208,15 +271,20 @@ start() {
   # A start that fails half-way leaves nothing running.
   trap stop EXIT
 
-  # Xvfb picks a free display number itself and writes it to the pipe once it listens.
-  exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -screen 0 1920x1080x24 -noreset -nolisten tcp \
-    +extension Composite +extension RANDR >"$dir/xvfb.log" 2>&1 &
-  echo $! >"$dir/xvfb.pid"
-  local number=""
-  read -r -t 10 -u "$fd" number || { echo "Xvfb did not start:"; cat "$dir/xvfb.log"; exit 1; }
-  exec {fd}<&-
-  echo ":$number" >"$dir/display"
+  echo "$desktop" >"$dir/desktop"
+  if [[ "$desktop" == sway ]]; then
+    start_sway
+  else
+    # Xvfb picks a free display number itself and writes it to the pipe once it listens.
+    exec {fd}<> <(:)
+    Xvfb -displayfd "$fd" -screen 0 1920x1080x24 -noreset -nolisten tcp \
+      +extension Composite +extension RANDR >"$dir/xvfb.log" 2>&1 &
+    echo $! >"$dir/xvfb.pid"
+    local number=""
+    read -r -t 10 -u "$fd" number || { echo "Xvfb did not start:"; cat "$dir/xvfb.log"; exit 1; }
+    exec {fd}<&-
+    echo ":$number" >"$dir/display"
+  fi
 
   echo "$server" >"$dir/sound-server"
   printf 'autospawn = no\n' >"$dir/client.conf"
@@ -224,7 +292,7 @@ start() {
   echo "unix:$socket" >"$dir/pulse-server"
   start_sound
   trap - EXIT
-  echo "display $(cat "$dir/display"), sound server unix:$socket ($server)"
+  echo "$desktop, display $(cat "$dir/display"), sound server unix:$socket ($server)"
 }
 
 # ---- The Wayland desktops ------------------------------------------------------------------
@@ -517,14 +585,15 @@ restart_sound() {
 }
 
 case "$action" in
-  start) start "${3:-}" ;;
+  start) start "${3:-}" "${4:-}" ;;
   run) shift 2; mapfile -t environment <"$dir/env"
     exec "${desktop_user[@]}" env -i "${environment[@]}" "$@" ;;
   restart-sound) restart_sound "${3:-0}" ;;
   grant) grant "${3:-}" ;;
   revoke) revoke ;;
   stop) stop ;;
-  *) echo "usage: $0 start DIR [pulseaudio|pipewire|gnome|kde] | run DIR COMMAND [ARGS...] |" \
-       "grant DIR EXECUTABLE | revoke DIR | restart-sound DIR [SECONDS] | stop DIR" >&2
+  *) echo "usage: $0 start DIR [pulseaudio|pipewire|gnome|kde|sway] [xvfb|sway] |" \
+       "run DIR COMMAND [ARGS...] | grant DIR EXECUTABLE | revoke DIR |" \
+       "restart-sound DIR [SECONDS] | stop DIR" >&2
      exit 2 ;;
 esac

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "fakes/fake_media.hpp"
+#include "e2e/desktop.hpp"
 #include "support/harness.hpp"
 
 namespace mirlet::testing {
@@ -108,7 +109,7 @@ TEST(E2EAudio, RefusalsReportTheirReasonAndLoseNothingTheyShouldKeep) {
   SilentSocket silent(dir / "silent");
   ASSERT_TRUE(silent.ok());
   const std::vector<Case> cases = {
-      {"no X display", "old.m4a", {{"DISPLAY", ":97"}}, "no_display\n", true},
+      {"no display", "old.m4a", noDisplayEnv(), "no_display\n", true},
       {"no sound server", "old.m4a", {{"PULSE_SERVER", "unix:" + dir / "no-such-socket"}},
        "start_capture_failed: Connection refused\n", false},
       {"a sound server that never answers", "old.m4a", {{"PULSE_SERVER", "unix:" + dir / "silent"}},

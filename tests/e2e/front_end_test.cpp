@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include "support/harness.hpp"
+#include "e2e/desktop.hpp"
 
 namespace mirlet::testing {
 namespace {
 
 TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
+  TempDir dir;
+  SilentSocket compositor(dir / "wayland-hung");  // takes connections, never answers
+  ASSERT_TRUE(compositor.ok());
   const std::tuple<std::vector<std::string>, EnvChanges, std::string, std::string> cases[] = {
       {{}, {}, "", "usage: mirlet windows|shot|audio|audioout ...\n"},
       {{"check "}, {}, "", "unknown command check \n"},
@@ -16,8 +19,10 @@ TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
       {{"shot", "4294967295", "x.png"}, {}, "", "window_not_found\n"},
       {{"audio"}, {}, "", "usage: mirlet audio <out.m4a>\n"},
       {{"request"}, {}, "{\"screen\":true}\n", ""},
-      {{"check"}, {{"DISPLAY", ":999"}}, "{\"screen\":false}\n", ""},
-      {{"request"}, {{"DISPLAY", std::nullopt}}, "{\"screen\":false}\n", ""},
+      {{"check"}, unseeingEnv(), "{\"screen\":false}\n", ""},
+      {{"request"}, unseeingEnv(), "{\"screen\":false}\n", ""},
+      {{"request"}, noDisplayEnv(), "{\"screen\":false}\n", ""},
+      {{"windows"}, {{"WAYLAND_DISPLAY", dir / "wayland-hung"}}, "", "no_shareable_content\n"},
   };
   testDisplay();
   for (const auto& [args, env, out, err] : cases) {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e/screen_support.hpp"
+#include "e2e/desktop.hpp"
 
 namespace mirlet::testing {
 namespace {
@@ -15,41 +15,60 @@ std::string okLine(const std::string& mode, const std::string& pathBody) {
   return "{\"ok\":true,\"mode\":\"" + mode + "\",\"path\":\"" + pathBody + "\"}\n";
 }
 
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+std::string record(const DesktopWindow& window, const std::string& title, const std::string& app) {
+  const Rect& f = window.frame;
+  return "{\"id\":" + window.id + ",\"app\":\"" + app + "\",\"title\":\"" + title +
+         "\",\"x\":" + number(f.x) + ",\"y\":" + number(f.y) + ",\"w\":" + number(f.width) +
+         ",\"h\":" + number(f.height) + "}";
+}
+
+// Front to back: floating windows above tiled ones (on X, the stacking order: the later above).
+// A desktop entry names a native window's application.
 TEST(E2EScreen, ListsClientsEightyPointsAndUpFrontToBackEscaped) {
   testDisplay();
+  TempDir data;
+  ASSERT_EQ(run({"mkdir", data / "applications"}).status, 0);
+  writeFile(data / "applications/mirlet.named.desktop",
+            "[Desktop Entry]\nType=Application\nName=Named \"App\"\n[Desktop Action x]\nName=No\n");
+  DesktopWindow tiled = openWindow({.title = "tiled", .frame = {0, 0, 400, 300}, .tiled = true});
+  DesktopWindow hidden = openWindow({.title = "hidden", .frame = {0, 0, 300, 300}, .hidden = true});
   const std::string title = "a/b \"q\" \\ \nz \xc3\xa9\xe2\x9c\x93";
-  XClient term = startClient({"xterm", "-bw", "0", "-T", title, "-geometry", "40x10+-20+-15"},
-                             "a/b.*");
-  XClient logo = startClient(
-      {"xlogo", "-bw", "0", "-geometry", "300x200+100+100", "-title", "plain logo"}, "plain logo");
-  std::vector<XClient> edges;
-  for (const char* geometry : {"80x80+10+10", "79x200+10+10", "200x79+10+10"}) {
-    const std::string name = "edge " + std::to_string(edges.size());
-    edges.push_back(startClient({"xlogo", "-bw", "0", "-geometry", geometry, "-title", name}, name));
-  }
-  const RunResult result = runMirlet({"windows"});
+  DesktopWindow term = openWindow({.title = title, .frame = {-20, -15, 320, 160},
+                                   .appId = "mirlet.named"});
+  DesktopWindow logo = openWindow({.title = "plain logo", .frame = {100, 100, 300, 200},
+                                   .x11 = true});
+  std::vector<DesktopWindow> edges;
+  for (const Rect frame : {Rect{10, 10, 80, 80}, Rect{10, 10, 79, 200}, Rect{10, 10, 200, 79}})
+    edges.push_back(openWindow({.title = "edge " + std::to_string(edges.size()), .frame = frame}));
+  const RunResult result = runMirlet({"windows"}, {{"XDG_DATA_HOME", data.path()}});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   ASSERT_EQ(result.out.find('\n'), result.out.size() - 1) << "one line";
-  EXPECT_EQ(recordOf(result.out, term.id).rfind(
-                "{\"id\":" + term.id +
-                    ",\"app\":\"XTerm\",\"title\":\"a\\/b \\\"q\\\" \\\\ \\nz \xc3\xa9\xe2\x9c\x93\","
-                    "\"x\":-20,\"y\":-15,\"w\":",
-                0),
-            0u)
-      << result.out;
-  EXPECT_EQ(recordOf(result.out, logo.id),
-            "{\"id\":" + logo.id +
-                ",\"app\":\"XLogo\",\"title\":\"plain logo\",\"x\":100,\"y\":100,\"w\":300,\"h\":200}");
-  EXPECT_LT(result.out.find("\"id\":" + logo.id + ","), result.out.find("\"id\":" + term.id + ","));
+  const std::string named = testDesktopIsSway() ? "Named \\\"App\\\"" : term.app;
+  EXPECT_EQ(recordOf(result.out, term.id),
+            record(term, "a\\/b \\\"q\\\" \\\\ \\nz \xc3\xa9\xe2\x9c\x93", named));
+  EXPECT_EQ(recordOf(result.out, logo.id), record(logo, "plain logo", "XLogo"));
+  EXPECT_EQ(recordOf(result.out, tiled.id), record(tiled, "tiled", tiled.app));
+  const auto at = [&](const DesktopWindow& w) { return result.out.find("{\"id\":" + w.id + ","); };
+  EXPECT_LT(at(logo), at(term));
+  EXPECT_LT(at(term), at(tiled));
   EXPECT_NE(recordOf(result.out, edges[0].id), "");
-  EXPECT_EQ(recordOf(result.out, edges[1].id) + recordOf(result.out, edges[2].id), "");
+  EXPECT_EQ(recordOf(result.out, edges[1].id) + recordOf(result.out, edges[2].id) +
+                recordOf(result.out, hidden.id),
+            "");
 }
 
 // On a 16-bit display, like many VNC desktops, a covered window: it comes out alone at twice its
 // size, its colours where they are, and its X border (Xt's default width of 1) on every side.
 // Without shared memory, as from another machine, the pixels come over the socket.
 TEST(E2EScreen, ACoveredBorderedWindowOnASixteenBitDisplay) {
+  if (testDesktopIsSway()) GTEST_SKIP() << "an X server of its own";
   PrivateX x({"-screen", "0", "640x480x16", "+extension", "Composite", "-extension", "MIT-SHM"});
   XClient logo = startClient({"xlogo", "-bw", "1", "-bd", "blue", "-bg", "red", "-fg", "black",
                               "-geometry", "100x80+30+40", "-title", "sixteen"},
@@ -76,14 +95,16 @@ TEST(E2EScreen, ACoveredBorderedWindowOnASixteenBitDisplay) {
 
 TEST(E2EScreen, FailuresAfterAndBeforeTheNote) {
   testDisplay();
-  XClient small = startClient(
-      {"xlogo", "-bw", "0", "-geometry", "50x30+20+700", "-title", "small"}, "small");
+  DesktopWindow small = openWindow({.title = "small", .frame = {20, 650, 80, 60}});
+  DesktopWindow hidden = openWindow({.title = "hidden", .frame = {20, 20, 200, 200}, .hidden = true});
   TempDir dir;
   const std::tuple<std::vector<std::string>, EnvChanges, std::string> cases[] = {
       {{"shot", small.id, dir / "missing/x.png"}, {}, kNote + "png_encode_failed\n"},
       {{"shot", "4000000000", dir / "u.png"}, {}, "window_not_found\n"},
-      {{"windows"}, {{"DISPLAY", ":999"}}, "no_shareable_content\n"},
-      {{"shot", "1", dir / "x.png"}, {{"DISPLAY", std::nullopt}}, "no_shareable_content\n"},
+      {{"shot", hidden.id, dir / "h.png"}, {}, "window_not_found\n"},
+      {{"windows"}, unseeingEnv(), "no_shareable_content\n"},
+      {{"shot", small.id, dir / "x.png"}, unseeingEnv(), "no_shareable_content\n"},
+      {{"shot", "1", dir / "x.png"}, noDisplayEnv(), "no_shareable_content\n"},
   };
   for (const auto& [args, env, reason] : cases) {
     SCOPED_TRACE(args[0]);
@@ -100,6 +121,7 @@ TEST(E2EScreen, FailuresAfterAndBeforeTheNote) {
 // Without Composite the window alone cannot be had, so the display-crop fallback runs; two
 // monitors side by side show which display it picks. No shared memory either.
 TEST(E2EScreen, FallbackCropsFromTheMonitorHoldingTheMidpoint) {
+  if (testDesktopIsSway()) GTEST_SKIP() << "an X server of its own";
   PrivateX x({"-screen", "0", "2000x600x24", "-extension", "Composite", "+extension", "RANDR",
               "-extension", "MIT-SHM"});
   for (const auto& monitor : {std::vector<std::string>{"left", "1000/260x600/160+0+0", "screen"},
@@ -131,6 +153,89 @@ TEST(E2EScreen, FallbackCropsFromTheMonitorHoldingTheMidpoint) {
     // Only the logo's own pixels: nothing from the black root around it.
     EXPECT_EQ(png->count(kYellow) + png->count(kBlack), std::size_t{width} * height);
     EXPECT_GT(png->count(kYellow), std::size_t{width} * height / 2);
+  }
+}
+
+}  // namespace
+}  // namespace mirlet::testing
+
+namespace mirlet::testing {
+namespace {
+
+struct PictureCase {
+  std::string name;
+  std::vector<WindowSpec> windows;  // the last is shot, unless `shot` says otherwise
+  std::size_t shot;
+  std::string xMode, swayMode;
+  std::pair<std::uint32_t, std::uint32_t> xSize, swaySize;  // pixels
+  // Points on screen and the colour the picture shows there on X and on sway.
+  std::vector<std::tuple<double, double, std::uint32_t, std::uint32_t>> colours;
+};
+
+// The picture of a window on each desktop: on X the window alone (Composite), on sway what shows
+// in its place (screencopy), at twice its size in points; at scale 2 that is the output's own
+// pixels. Where sway cannot give the window alone it is the crop, with the note.
+TEST(E2EScreen, WindowPicturesOnEachDesktop) {
+  constexpr std::uint32_t kGreen = 0x00FF00;
+  const std::vector<PictureCase> cases = {
+      {"an uncovered tiled window",
+       {{.title = "tiled", .colour = kRed, .frame = {0, 0, 400, 300}, .tiled = true}}, 0,
+       "window", "window", {800, 600}, {2560, 1440}, {}},
+      {"an uncovered floating window on the scale-2 output",
+       {{.title = "sharp", .colour = kBlue, .frame = {1450, 100, 300, 200}}}, 0,
+       "window", "window", {600, 400}, {600, 400}, {}},
+      {"a covered floating window",
+       {{.title = "under", .colour = kGreen, .frame = {1300, 20, 300, 200}},
+        {.title = "over", .colour = kBlue, .frame = {1450, 100, 300, 200}}}, 0,
+       "window", "display-crop", {600, 400}, {600, 400},
+       {{1350, 150, kGreen, kGreen}, {1500, 150, kGreen, kBlue}}},
+      {"a window across two outputs, its midpoint on the second",
+       {{.title = "across", .colour = kYellow, .frame = {1130, 100, 300, 100}}}, 0,
+       "window", "display-crop", {600, 200}, {300, 200}, {{1350, 150, kYellow, kYellow}}},
+  };
+  testDisplay();
+  TempDir dir;
+  for (const PictureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    clearDesktop();
+    std::vector<DesktopWindow> windows;
+    for (const WindowSpec& spec : c.windows) windows.push_back(openWindow(spec));
+    const DesktopWindow& shot = windows[c.shot];
+    const bool sway = testDesktopIsSway();
+    const std::string mode = sway ? c.swayMode : c.xMode;
+    const auto size = sway ? c.swaySize : c.xSize;
+
+    const RunResult result = runMirlet({"shot", shot.id, dir / "w.png"});
+    EXPECT_EQ(result.err, mode == "window" ? "" : kNote);
+    EXPECT_EQ(result.out, okLine(mode, dir / "w.png"));
+    const auto png = decodePng(dir / "w.png");
+    ASSERT_TRUE(png);
+    ASSERT_EQ(std::pair(png->width, png->height), size);
+    const Rect& frame = shot.frame;
+    if (mode == "window") {
+      // The client's own area is its colour throughout.
+      const Rect& in = shot.content;
+      for (std::uint32_t y = 2 * (in.y - frame.y); y < 2 * (in.y - frame.y + in.height); ++y)
+        for (std::uint32_t x = 2 * (in.x - frame.x); x < 2 * (in.x - frame.x + in.width); ++x)
+          ASSERT_EQ(png->at(x, y), shot.colour) << x << "," << y;
+    }
+    // Where the picture starts on screen: the frame, or the part of it on its output.
+    const double left = mode == "window" ? frame.x : std::max(frame.x, 1280.0);
+    for (const auto& [x, y, onX, onSway] : c.colours)
+      EXPECT_EQ(png->at(2 * (x - left), 2 * (y - frame.y)), sway ? onSway : onX) << x << "," << y;
+    if (!sway || mode != "window") continue;
+    // The same pixels as grim's picture of that place: doubled at scale 1, as they are at scale 2.
+    char region[64];
+    std::snprintf(region, sizeof region, "%g,%g %gx%g", frame.x, frame.y, frame.width, frame.height);
+    ASSERT_EQ(run({"grim", "-g", region, dir / "grim.png"}).status, 0);
+    const auto peer = decodePng(dir / "grim.png");
+    ASSERT_TRUE(peer);
+    std::size_t differing = 0;
+    for (std::uint32_t y = 0; y < png->height; ++y)
+      for (std::uint32_t x = 0; x < png->width; ++x)
+        differing += png->at(x, y) !=
+                     peer->at(x * peer->width / png->width, y * peer->height / png->height);
+    EXPECT_EQ(differing, 0u);
   }
 }
 

@@ -24,7 +24,7 @@ namespace mirlet::testing {
 namespace {
 
 struct TestServers {
-  std::string dir, display, pulseServer;
+  std::string dir, display, pulseServer, desktop;
   TestServers() {
     // CTest runs the sound tests once more against a second desktop and names its folder here.
     const char* chosen = std::getenv("MIRLET_SERVICES_DIR");
@@ -35,14 +35,23 @@ struct TestServers {
     };
     display = firstLine("display");
     pulseServer = firstLine("pulse-server");
+    desktop = firstLine("desktop");
     if (display.empty() || pulseServer.empty())
       throw std::runtime_error("the private test servers are not running (" + dir + ")");
-    ::setenv("DISPLAY", display.c_str(), 1);
     ::setenv("PULSE_SERVER", pulseServer.c_str(), 1);
     ::setenv("PULSE_CLIENTCONFIG", (dir + "/client.conf").c_str(), 1);
     // Nothing started from here may reach the user's own session.
-    ::unsetenv("WAYLAND_DISPLAY");
-    ::unsetenv("XAUTHORITY");
+    for (const char* name : {"WAYLAND_DISPLAY", "SWAYSOCK", "DISPLAY", "XAUTHORITY"})
+      ::unsetenv(name);
+    if (desktop == "sway") {
+      // A Wayland session as sway gives its clients, but without DISPLAY: mirlet must not need
+      // XWayland there. The X clients of the tests get it themselves.
+      ::setenv("WAYLAND_DISPLAY", firstLine("wayland-display").c_str(), 1);
+      ::setenv("SWAYSOCK", firstLine("swaysock").c_str(), 1);
+    } else {
+      desktop = "xvfb";
+      ::setenv("DISPLAY", display.c_str(), 1);
+    }
   }
 };
 
@@ -167,6 +176,7 @@ std::string pactl(const std::vector<std::string>& args) {
 const std::string& testDisplay() { return servers().display; }
 const std::string& testPulseServer() { return servers().pulseServer; }
 const std::string& testServicesDir() { return servers().dir; }
+bool testDesktopIsSway() { return servers().desktop == "sway"; }
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mirlet-test-XXXXXX").string();

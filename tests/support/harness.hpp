@@ -62,9 +62,12 @@ std::string pactl(const std::vector<std::string>& args);
 
 // The private servers that the test fixture started (":N" and "unix:/...") and its folder. The
 // first call also puts them into this process's environment, for every program started here.
+// On the sway desktop the display is XWayland's, for X clients only: mirlet sees WAYLAND_DISPLAY
+// and SWAYSOCK.
 const std::string& testDisplay();
 const std::string& testPulseServer();
 const std::string& testServicesDir();
+bool testDesktopIsSway();
 
 // A fresh empty folder, removed with its contents when the holder goes.
 class TempDir {

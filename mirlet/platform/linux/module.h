@@ -23,6 +23,7 @@
  *   mirlet-png.so           mirlet_png_entry           mirlet_png_module
  *   mirlet-pulse.so         mirlet_pulse_entry         mirlet_sound_module
  *   mirlet-ffmpeg.so        mirlet_ffmpeg_entry        mirlet_file_module
+ *   mirlet-wayland.so       mirlet_wayland_entry       mirlet_screen_module (a Wayland session's screen)
  */
 
 #include <stddef.h>
@@ -188,6 +189,7 @@ const mirlet_screen_module *mirlet_x11_pictures_entry(void);
 const mirlet_png_module *mirlet_png_entry(void);
 const mirlet_sound_module *mirlet_pulse_entry(void);
 const mirlet_file_module *mirlet_ffmpeg_entry(void);
+const mirlet_screen_module *mirlet_wayland_entry(void);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,11 @@
 #include "mirlet/platform/linux/loadable/loaded_screen.hpp"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -8,10 +14,43 @@
 namespace mirlet::loadable {
 namespace {
 
+// A Wayland session: WAYLAND_DISPLAY names a socket (in XDG_RUNTIME_DIR, or a path) where a
+// compositor takes connections. Its X clients run on XWayland, which sees none of the native
+// windows, so such a session never goes to X11. A socket left behind by a compositor that has
+// gone refuses the connection; one whose queue is full (EAGAIN) has a compositor behind it.
+bool waylandSession() {
+  static const bool answered = [] {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (name == nullptr || *name == '\0') return false;
+    std::string path = name;
+    if (path.front() != '/') {
+      const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+      if (runtime == nullptr || *runtime == '\0') return false;
+      path = std::string(runtime) + "/" + path;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    path.copy(address.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno == EAGAIN;
+    ::close(fd);
+    return connected;
+  }();
+  return answered;
+}
+
 // On X11 the listing needs libxcb and RandR alone, and the pictures three more of libxcb's
 // extensions: loading those costs a quarter of a millisecond, which `windows` does not pay.
-const Result<const mirlet_screen_module*>& listing() { return loadedModule<X11Module>(); }
-const Result<const mirlet_screen_module*>& pictures() { return loadedModule<X11PicturesModule>(); }
+const Result<const mirlet_screen_module*>& listing() {
+  return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<X11Module>();
+}
+const Result<const mirlet_screen_module*>& pictures() {
+  return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<X11PicturesModule>();
+}
 
 Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
 

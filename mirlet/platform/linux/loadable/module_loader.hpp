@@ -23,6 +23,11 @@ struct X11PicturesModule {
   static constexpr const char* kEntry = "mirlet_x11_pictures_entry";
   using Table = mirlet_screen_module;
 };
+struct WaylandModule {
+  static constexpr const char* kFile = "mirlet-wayland.so";
+  static constexpr const char* kEntry = "mirlet_wayland_entry";
+  using Table = mirlet_screen_module;
+};
 struct PngModule {
   static constexpr const char* kFile = "mirlet-png.so";
   static constexpr const char* kEntry = "mirlet_png_entry";

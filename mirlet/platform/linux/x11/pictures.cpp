@@ -3,7 +3,7 @@
 #include <string>
 
 #include "mirlet/platform/linux/x11/connection.hpp"
-#include "mirlet/platform/linux/x11/scale.hpp"
+#include "mirlet/platform/linux/pixels/scale.hpp"
 #include "mirlet/platform/linux/x11/window_capture.hpp"
 
 namespace mirlet::x11 {
@@ -21,7 +21,7 @@ Result<Picture> capture(std::int64_t width, std::int64_t height, Read&& read) {
   if (!connection) return failure(connection.error());
   auto pixels = read(*connection);
   if (!pixels) return pixels;
-  return scalePicture(std::move(*pixels), static_cast<std::uint32_t>(width),
+  return pixels::scalePicture(std::move(*pixels), static_cast<std::uint32_t>(width),
                       static_cast<std::uint32_t>(height));
 }
 

@@ -1,4 +1,4 @@
-#include "mirlet/platform/linux/x11/scale.hpp"
+#include "mirlet/platform/linux/pixels/scale.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace mirlet::x11 {
+namespace mirlet::pixels {
 namespace {
 
 Picture doubled(const Picture& picture) {
@@ -103,4 +103,4 @@ Picture scalePicture(Picture picture, std::uint32_t width, std::uint32_t height)
   return bilinear(picture, width, height);
 }
 
-}  // namespace mirlet::x11
+}  // namespace mirlet::pixels

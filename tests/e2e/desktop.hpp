@@ -1,0 +1,221 @@
+#pragma once
+// The desktop that the fixture runs, as the screen tests use it: open a window of a colour at a
+// place, learn its id and frame as the desktop names them. On the Xvfb (no window manager) a
+// window is an xlogo drawn in one colour, exactly where it is asked for; on sway a native window
+// is a foot terminal of that colour, an X one an xlogo on XWayland, put there by sway.
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "e2e/screen_support.hpp"
+#include "mirlet/platform/rect.hpp"
+
+namespace mirlet::testing {
+
+struct WindowSpec {
+  std::string title;
+  std::uint32_t colour = 0xFF0000;
+  Rect frame;           // the outer frame, decoration included; sway tiles a `tiled` window
+  bool tiled = false;   // sway only: where sway's layout puts it
+  bool x11 = false;     // on sway an XWayland window rather than a native one
+  bool hidden = false;  // on no visible workspace (sway), unmapped (X)
+  std::string appId = "mirlet.test";  // a native window's
+};
+
+struct DesktopWindow {
+  Process process;
+  std::string id;   // as `windows` lists it
+  std::string app;  // as `windows` names it
+  Rect frame;       // as the desktop shows it (points), decoration included
+  Rect content;     // the client's own area inside it
+  std::string title;
+  std::uint32_t colour = 0;
+};
+
+inline std::string hex(std::uint32_t colour) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%06x", colour & 0xFFFFFF);
+  return text;
+}
+
+// sway's answer to one question, as JSON.
+inline nlohmann::json swayAnswer(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"swaymsg", "-r"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return nlohmann::json::parse(run(argv).out, nullptr, false);
+}
+
+// The view named `title` in sway's tree; null when there is none.
+inline nlohmann::json swayView(const std::string& title) {
+  nlohmann::json found;
+  const std::function<void(const nlohmann::json&)> walk = [&](const nlohmann::json& node) {
+    if (node.contains("shell") && node.value("name", "") == title) found = node;
+    for (const char* key : {"nodes", "floating_nodes"})
+      if (node.contains(key))
+        for (const auto& child : node[key]) walk(child);
+  };
+  walk(swayAnswer({"-t", "get_tree"}));
+  return found;
+}
+
+inline Rect rectOf(const nlohmann::json& r) {
+  return {r.value("x", 0.0), r.value("y", 0.0), r.value("width", 0.0), r.value("height", 0.0)};
+}
+
+// The frame (title bar included) and the client area of a sway view, now.
+inline void placeOnSway(DesktopWindow& window, const std::string& title) {
+  const nlohmann::json view = swayView(title);
+  if (view.is_null()) return;
+  const Rect rect = rectOf(view["rect"]), inner = rectOf(view["window_rect"]);
+  const double bar = view["deco_rect"].value("height", 0.0);
+  window.frame = {rect.x, rect.y - bar, rect.width, rect.height + bar};
+  window.content = {rect.x + inner.x, rect.y + inner.y, inner.width, inner.height};
+}
+
+// Whether the screen shows `colour` all over `area` (points), as grim sees it.
+inline bool swayShows(const Rect& area, std::uint32_t colour) {
+  // The part on screen (the outputs start at 0, 0).
+  const double x = std::max(area.x, 0.0), y = std::max(area.y, 0.0);
+  char geometry[96];
+  std::snprintf(geometry, sizeof geometry, "%g,%g %gx%g", x, y, area.x + area.width - x,
+                area.y + area.height - y);
+  const std::string ppm = run({"grim", "-t", "ppm", "-g", geometry, "-"}).out;
+  // "P6\n<w> <h>\n255\n" and the pixels.
+  std::size_t at = 0;
+  for (int line = 0; line < 3 && at != std::string::npos; ++line) at = ppm.find('\n', at) + 1;
+  if (at == 0 || at >= ppm.size()) return false;
+  const char want[3] = {char(colour >> 16), char(colour >> 8), char(colour)};
+  for (std::size_t i = at; i + 2 < ppm.size(); i += 3)
+    if (ppm.compare(i, 3, want, 3) != 0) return false;
+  return true;
+}
+
+// Where the window is now, once its client has drawn itself there: a client takes a moment to
+// draw at a new size.
+inline void settle(DesktopWindow& window) {
+  if (!testDesktopIsSway()) return;
+  eventually(
+      [&] {
+        placeOnSway(window, window.title);
+        return swayShows(window.content, window.colour);
+      },
+      5s);
+}
+
+// Waits until the windows of earlier tests have gone from sway, so they lay out nothing anew.
+inline void clearDesktop() {
+  if (!testDesktopIsSway()) return;
+  run({"swaymsg", "workspace 1"});
+  eventually(
+      [] {
+        return swayAnswer({"-t", "get_tree"}).dump().find("\"shell\"") == std::string::npos;
+      },
+      5s);
+}
+
+inline DesktopWindow openWindow(const WindowSpec& spec) {
+  const std::string colour = hex(spec.colour);
+  const Rect& f = spec.frame;
+  const std::string geometry = std::to_string(int(f.width)) + "x" + std::to_string(int(f.height)) +
+                               "+" + std::to_string(int(f.x)) + "+" + std::to_string(int(f.y));
+  std::vector<std::string> xlogo{"xlogo",      "-bw",       "0",      "-bg",    "#" + colour, "-fg",
+                                 "#" + colour, "-geometry", geometry, "-title", spec.title};
+  if (!testDesktopIsSway()) {
+    // Xt names a window in Latin-1 only: the title's plain start first, then the whole title in
+    // UTF-8 (_NET_WM_NAME) by xdotool.
+    const std::string plain(spec.title.begin(),
+                            std::ranges::find_if(spec.title, [](unsigned char c) {
+                              return !std::isalnum(c) && c != ' ' && c != '/';
+                            }));
+    xlogo.back() = plain;
+    XClient client = startClient(xlogo, plain);
+    if (plain != spec.title) run({"xdotool", "set_window", "--name", spec.title, client.id});
+    if (spec.hidden) run({"xdotool", "windowunmap", "--sync", client.id});
+    return {std::move(client.process), client.id, "XLogo", f, f, spec.title, spec.colour};
+  }
+
+  // As sway's own user, in sway's session and its folder (the tests' may be closed to that
+  // user): what sway starts itself would get the same.
+  const std::string dir = testServicesDir();
+  const std::string root =
+      readFile(dir + "/sway-root").substr(0, readFile(dir + "/sway-root").find('\n'));
+  const std::string user = readFile(dir + "/sway-user");
+  const std::string uid = user.substr(0, user.find(':'));
+  const std::string gid = user.substr(user.find(':') + 1, user.find('\n') - user.find(':') - 1);
+  std::vector<std::string> argv;
+  if (uid != std::to_string(::getuid()))
+    argv = {"setpriv", "--reuid", uid, "--regid", gid, "--clear-groups"};
+  argv.insert(argv.end(),
+              {"env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "HOME=" + root + "/home",
+               "XDG_RUNTIME_DIR=" + root + "/runtime",
+               "WAYLAND_DISPLAY=" + readFile(dir + "/wayland-display")
+                                        .substr(0, readFile(dir + "/wayland-display").find('\n')),
+               "DISPLAY=" + testDisplay()});
+  if (spec.x11) {
+    argv.insert(argv.end(), xlogo.begin(), xlogo.end());
+  } else {
+    // The cursor hidden, so the terminal is one colour.
+    argv.insert(argv.end(),
+                {"foot", "--app-id=" + spec.appId, "--title=" + spec.title, "-o",
+                 "colors.background=" + colour, "sh", "-c", "printf '\\033[?25l'; exec sleep 600"});
+  }
+  // It opens on a workspace of its own, where nothing covers it while it draws itself.
+  run({"swaymsg", "workspace mirlet-new"});
+  DesktopWindow window{Process::start(argv, {}, root),
+                       "",
+                       spec.x11 ? "XLogo" : spec.appId,
+                       {},
+                       {},
+                       spec.title,
+                       spec.colour};
+  eventually([&] { return !swayView(spec.title).is_null(); }, 10s);
+  const nlohmann::json view = swayView(spec.title);
+  if (view.is_null()) {
+    const RunResult ended = window.process.wait(0ms);
+    throw std::runtime_error("no window named " + spec.title + " on sway: " + ended.err);
+  }
+  window.id = std::to_string(view["id"].get<std::uint64_t>());
+  const std::string con = "[con_id=" + window.id + "] ";
+  // A client that has not yet drawn at the size sway first gave it would draw at that size after
+  // it is moved, and sway would take that size for the floating window: first it draws, then it
+  // moves, asked again until it is where it was asked to be.
+  settle(window);
+  run({"swaymsg", con + "move container to workspace " + (spec.hidden ? "hidden" : "1")});
+  run({"swaymsg", "workspace 1"});
+  if (!spec.tiled && !spec.hidden) {
+    const std::string place = "floating enable, resize set " + std::to_string(int(f.width)) + " " +
+                              std::to_string(int(f.height)) + ", move absolute position " +
+                              std::to_string(int(f.x)) + " " + std::to_string(int(f.y));
+    eventually(
+        [&] {
+          run({"swaymsg", con + place});
+          placeOnSway(window, spec.title);
+          return window.frame == f;
+        },
+        5s);
+  }
+  if (!spec.hidden) settle(window);
+  return window;
+}
+
+}  // namespace mirlet::testing
+
+namespace mirlet::testing {
+
+// A session in which mirlet may see no window: an X display that is not there; on sway, the same
+// compositor without sway's IPC, as any other Wayland compositor looks.
+inline EnvChanges unseeingEnv() {
+  if (testDesktopIsSway()) return {{"SWAYSOCK", std::nullopt}};
+  return {{"DISPLAY", ":999"}};
+}
+
+// No display server at all: no X display, and no Wayland compositor where WAYLAND_DISPLAY says.
+inline EnvChanges noDisplayEnv() {
+  return {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", "/nonexistent/wayland-0"}};
+}
+
+}  // namespace mirlet::testing
