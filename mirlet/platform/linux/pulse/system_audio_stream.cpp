@@ -96,6 +96,15 @@ class SystemAudioCapture {
     LoopLock lock(loop_.get());
     // The start time-out bounds this wait.
     while (starting_) pa_threaded_mainloop_wait(loop_.get());
+    if (!startError_.empty()) return startError_;
+    // The recording starts now, as the caller learns that it runs, rather than when the loop's
+    // thread found the stream ready: this thread needs the lock back first, and the loop's thread
+    // holds it while it delivers. In a slow process that can take a while: under ThreadSanitizer
+    // the first delivery (which starts the file's writer thread) held it 0.2-0.4 s in some starts,
+    // and the file began that long before the recording line. Audio read meanwhile was captured
+    // before now and is dropped; silence stands in until the first audio comes.
+    timeline_.anchor(monotonicNanoseconds());
+    pump_ = newTimer(kFragmentMilliseconds, &SystemAudioCapture::onPump);
     return startError_;
   }
 
@@ -155,13 +164,8 @@ class SystemAudioCapture {
     if (!starting_) return;
     starting_ = false;
     startError_ = std::move(error);
-    if (startError_.empty()) {
-      // The recording starts now; silence stands in until the first audio comes.
-      timeline_.anchor(monotonicNanoseconds());
-      pump_ = newTimer(kFragmentMilliseconds, &SystemAudioCapture::onPump);
-    } else {
-      stopping_ = true;
-    }
+    // A recording starts where the waiting caller takes it up.
+    if (!startError_.empty()) stopping_ = true;
     pa_threaded_mainloop_signal(loop_.get(), 0);
   }
 
@@ -455,7 +459,8 @@ class SystemAudioCapture {
   }
 
   void takeAudio(const float* samples, std::int64_t frames) {
-    if (frames == 0 || stopping_) return;
+    // Audio read before the recording started was captured before it.
+    if (frames == 0 || stopping_ || !timeline_.anchored()) return;
     const std::int64_t now = monotonicNanoseconds();
     // Asked once a run: after a stall, the server's estimate counts the time it stalled as
     // latency, which would hide the audio it dropped meanwhile.
