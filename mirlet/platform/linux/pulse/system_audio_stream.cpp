@@ -114,12 +114,15 @@ class SystemAudioCapture {
       stopping_ = true;  // asked from a delivery: nothing more is delivered
       return;
     }
+    // The recording lasts until now, however long the loop's thread takes to get to its end.
+    const std::int64_t end = monotonicNanoseconds();
     {
       LoopLock lock(loop_.get());
-      // The recording lasts until now, also when the last fragment is still on its way: the
-      // loop's thread delivers the rest as silence, since buffers come from it alone.
+      // Also when the last fragment is still on its way: the loop's thread delivers the rest as
+      // silence, since buffers come from it alone.
       if (pump_ != nullptr && !stopping_) {
         tailWanted_ = true;
+        tailEnd_ = end;
         restartTimer(pump_, 0);
         while (tailWanted_) pa_threaded_mainloop_wait(loop_.get());
       }
@@ -422,7 +425,10 @@ class SystemAudioCapture {
     if (self.stopping_) return;
     const std::int64_t now = monotonicNanoseconds();
     if (self.tailWanted_) {
-      self.deliverSilenceUntil(now);
+      self.deliverSilenceUntil(self.tailEnd_);
+      // Nothing follows the end: a fragment read before the stop takes the lock back would lie
+      // past it (one did, by 21 ms, on busy cores).
+      self.stopping_ = true;
       self.tailWanted_ = false;
       pa_threaded_mainloop_signal(self.loop_.get(), 0);
       return;
@@ -526,7 +532,8 @@ class SystemAudioCapture {
   std::int64_t runLatency_ = 0;  // how long before its arrival the run's first frame was captured
   std::int64_t streamMadeAt_ = 0;  // when the current stream was asked for
   std::int64_t attemptStartedAt_ = 0;
-  bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to now
+  bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to tailEnd_
+  std::int64_t tailEnd_ = 0;
   bool stopping_ = false;
   bool stopped_ = false;
   ThreadedLoop loop_;
