@@ -31,12 +31,13 @@ class CaptureTimeline {
 
   explicit CaptureTimeline(int sampleRate) : sampleRate_(sampleRate) {}
 
-  bool anchored() const { return anchored_; }
-  // Frame 0 of the recording is the sound at `nowNanoseconds` (monotonic clock).
+  // Frame 0 of the recording is the sound at `nowNanoseconds` (monotonic clock). Nothing is placed
+  // or filled with silence before this.
   void anchor(std::int64_t nowNanoseconds) {
     anchorFrame_ = toFrames(nowNanoseconds);
     anchored_ = true;
   }
+  bool anchored() const { return anchored_; }
 
   // The next buffer from a stream starts a new run: it is placed by the clock.
   void breakRun() {
@@ -47,7 +48,6 @@ class CaptureTimeline {
 
   // The silence that brings the timeline up to `nowNanoseconds`; it ends any run.
   std::int64_t silenceUntil(std::int64_t nowNanoseconds) {
-    if (!anchored_) anchor(nowNanoseconds);
     breakRun();
     return std::max<std::int64_t>(0, toFrames(nowNanoseconds) - anchorFrame_ - delivered_);
   }
@@ -58,7 +58,6 @@ class CaptureTimeline {
   // never pulled back: the first buffer's latency estimate can be too long, by 0.6 s on
   // PulseAudio's null sink after a restart, and its whole run would seem early.)
   Placement placeAudio(std::int64_t capturedAtNanoseconds, std::int64_t frames) {
-    if (!anchored_) anchor(capturedAtNanoseconds);
     Placement placement;
     const std::int64_t position = toFrames(capturedAtNanoseconds) - anchorFrame_;
     // Two frames either way is rounding, not a gap.

@@ -95,6 +95,15 @@ class SystemAudioCapture {
     LoopLock lock(loop_.get());
     // The start time-out bounds this wait.
     while (starting_) pa_threaded_mainloop_wait(loop_.get());
+    if (!startError_.empty()) return startError_;
+    // The recording starts now, as the caller learns that it runs, rather than when the loop's
+    // thread found the stream ready: this thread needs the lock back first, and the loop's thread
+    // holds it while it delivers. In a slow process that can take a while: under ThreadSanitizer
+    // the first delivery (which starts the file's writer thread) held it 0.2-0.4 s in some starts,
+    // and the file began that long before the recording line. Audio read meanwhile was captured
+    // before now and is dropped; silence stands in until the first audio comes.
+    timeline_.anchor(monotonicNanoseconds());
+    pump_ = newTimer(kFragmentMilliseconds, &SystemAudioCapture::onPump);
     return startError_;
   }
 
@@ -104,12 +113,15 @@ class SystemAudioCapture {
       stopping_ = true;  // asked from a delivery: nothing more is delivered
       return;
     }
+    // The recording lasts until now, however long the loop's thread takes to get to its end.
+    const std::int64_t end = monotonicNanoseconds();
     {
       LoopLock lock(loop_.get());
-      // The recording lasts until now, also when the last fragment is still on its way: the
-      // loop's thread delivers the rest as silence, since buffers come from it alone.
+      // Also when the last fragment is still on its way: the loop's thread delivers the rest as
+      // silence, since buffers come from it alone.
       if (pump_ != nullptr && !stopping_) {
         tailWanted_ = true;
+        tailEnd_ = end;
         restartTimer(pump_, 0);
         while (tailWanted_) pa_threaded_mainloop_wait(loop_.get());
       }
@@ -154,13 +166,8 @@ class SystemAudioCapture {
     if (!starting_) return;
     starting_ = false;
     startError_ = std::move(error);
-    if (startError_.empty()) {
-      // The recording starts now; silence stands in until the first audio comes.
-      timeline_.anchor(monotonicNanoseconds());
-      pump_ = newTimer(kFragmentMilliseconds, &SystemAudioCapture::onPump);
-    } else {
-      stopping_ = true;
-    }
+    // A recording starts where the waiting caller takes it up.
+    if (!startError_.empty()) stopping_ = true;
     pa_threaded_mainloop_signal(loop_.get(), 0);
   }
 
@@ -417,7 +424,10 @@ class SystemAudioCapture {
     if (self.stopping_) return;
     const std::int64_t now = monotonicNanoseconds();
     if (self.tailWanted_) {
-      self.deliverSilenceUntil(now);
+      self.deliverSilenceUntil(self.tailEnd_);
+      // Nothing follows the end: a fragment read before the stop takes the lock back would lie
+      // past it (one did, by 21 ms, on busy cores).
+      self.stopping_ = true;
       self.tailWanted_ = false;
       pa_threaded_mainloop_signal(self.loop_.get(), 0);
       return;
@@ -454,7 +464,8 @@ class SystemAudioCapture {
   }
 
   void takeAudio(const float* samples, std::int64_t frames) {
-    if (frames == 0 || stopping_) return;
+    // Audio read before the recording started was captured before it.
+    if (frames == 0 || stopping_ || !timeline_.anchored()) return;
     const std::int64_t now = monotonicNanoseconds();
     // Asked once a run: after a stall, the server's estimate counts the time it stalled as
     // latency, which would hide the audio it dropped meanwhile.
@@ -519,7 +530,8 @@ class SystemAudioCapture {
   std::int64_t runLatency_ = 0;  // how long before its arrival the run's first frame was captured
   std::int64_t streamMadeAt_ = 0;  // when the current stream was asked for
   std::int64_t attemptStartedAt_ = 0;
-  bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to now
+  bool tailWanted_ = false;  // the stop waits for the loop's thread to deliver up to tailEnd_
+  std::int64_t tailEnd_ = 0;
   bool stopping_ = false;
   bool stopped_ = false;
   ThreadedLoop loop_;
