@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include "e2e/desktop.hpp"
+#include "e2e/screen_support.hpp"
 
 namespace mirlet::testing {
 namespace {
@@ -12,6 +15,9 @@ TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
   TempDir dir;
   SilentSocket compositor(dir / "wayland-hung");  // takes connections, never answers
   ASSERT_TRUE(compositor.ok());
+  PrivateX stopped({});  // an X server that stopped, in a debugger say
+  stopped.server.signal(SIGSTOP);
+  const EnvChanges hungX = {{"DISPLAY", stopped.display}, {"WAYLAND_DISPLAY", std::nullopt}};
   const std::tuple<std::vector<std::string>, EnvChanges, std::string, std::string> cases[] = {
       {{}, {}, "", "usage: mirlet windows|shot|audio|audioout ...\n"},
       {{"check "}, {}, "", "unknown command check \n"},
@@ -23,6 +29,8 @@ TEST(E2EFrontEnd, EachWordGivesItsLineOrItsReasonWithStatusOne) {
       {{"request"}, unseeingEnv(), "{\"screen\":false}\n", ""},
       {{"request"}, noDisplayEnv(), "{\"screen\":false}\n", ""},
       {{"windows"}, {{"WAYLAND_DISPLAY", dir / "wayland-hung"}}, "", "no_shareable_content\n"},
+      {{"check"}, hungX, "{\"screen\":false}\n", ""},
+      {{"windows"}, hungX, "", "no_shareable_content\n"},
   };
   testDisplay();
   for (const auto& [args, env, out, err] : cases) {

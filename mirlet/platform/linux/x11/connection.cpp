@@ -1,10 +1,42 @@
 #include "mirlet/platform/linux/x11/connection.hpp"
 
+#include <poll.h>
+#include <xcb/xcbext.h>
+
 #include <array>
+#include <cerrno>
+#include <future>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 namespace mirlet::x11 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Set once an answer did not come in time. A command talks to one X server on one thread, and the
+// whole conversation is over then.
+bool gaveUp = false;
+
+}  // namespace
+
+bool awaitReply(xcb_connection_t* c, unsigned int sequence, void** reply,
+                xcb_generic_error_t** error) {
+  if (gaveUp || xcb_flush(c) <= 0) return false;
+  const auto deadline = Clock::now() + kAnswerTime;
+  for (;;) {
+    if (xcb_poll_for_reply(c, sequence, reply, error) != 0) return true;
+    if (xcb_connection_has_error(c) != 0) return false;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      gaveUp = true;
+      return false;
+    }
+    pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+    if (::poll(&fd, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+  }
+}
 
 std::string describe(const xcb_generic_error_t& error) {
   static constexpr std::array<std::string_view, 17> kCoreErrors = {
@@ -20,8 +52,23 @@ std::string describe(const xcb_generic_error_t& error) {
 Result<Connection> Connection::open() {
   const char* name = std::getenv("DISPLAY");
   const std::string refusal = std::string("cannot open X display \"") + (name ? name : "") + "\"";
-  int screenNumber = 0;
-  xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+  // xcb_connect waits for the server's greeting without end and offers no way to bound it, so it
+  // runs on a thread of its own. When the greeting does not come in time, the thread is left to
+  // its wait; the command ends soon, and the process with it.
+  struct Connected {
+    xcb_connection_t* connection;
+    int screenNumber;
+  };
+  std::promise<Connected> promise;
+  auto greeting = promise.get_future();
+  std::thread([promise = std::move(promise)]() mutable {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    promise.set_value({connection, screenNumber});
+  }).detach();
+  if (greeting.wait_for(kAnswerTime) != std::future_status::ready)
+    return failure(refusal + ": the X server did not answer in time");
+  const auto [connection, screenNumber] = greeting.get();
   if (xcb_connection_has_error(connection) != 0) {
     xcb_disconnect(connection);  // also frees the error connection xcb hands out
     return failure(refusal);
@@ -58,12 +105,16 @@ void Connection::close() {
   xcb_disconnect(connection_);
 }
 
+bool Connection::alive() const { return !gaveUp && xcb_connection_has_error(connection_) == 0; }
+
 bool Connection::sync() const {
   collect(xcb_get_input_focus_reply, connection_, xcb_get_input_focus(connection_));
   return alive();
 }
 
 Result<void> Connection::check(xcb_void_cookie_t cookie) const {
+  // Once a later request is answered, libxcb knows this one's outcome without waiting.
+  if (!sync()) return failure("the X server did not answer in time");
   const Reply<xcb_generic_error_t> error(xcb_request_check(connection_, cookie));
   if (error) return failure(describe(*error));
   if (!alive()) return failure("the connection to the X server broke");
