@@ -39,7 +39,7 @@ for group in "${groups[@]}"; do
     build) wanted+=("${build[@]}") ;;
     test) wanted+=("${test[@]}"); lean+=("${desktops[@]}") ;;
     bench) wanted+=("${bench[@]}"); lean+=("${bench_lean[@]}") ;;
-    package) wanted+=("${package[@]}") ;;
+    package) wanted+=("${package[@]}"); lean+=("${desktops[@]}") ;;
     desktops) lean+=("${desktops[@]}") ;;
     *) echo "unknown group: $group (build, test, bench, package or desktops)" >&2; exit 2 ;;
   esac
