@@ -449,8 +449,8 @@ start_gnome() {
     # A bare uuid names an installed extension, which the shell finds itself.
     [[ "$extension" == */* ]] || continue
     cp -r "$extension" "$extensions/$uuid"
-    # The copy of mirlet is the executable that the extension answers.
-    if [[ -f "$dir/mirlet" && -f "$extensions/$uuid/metadata.json" ]]; then
+    # The copy of mirlet is the executable that mirlet's extension answers.
+    if [[ -f "$dir/mirlet" && "$uuid" == mirlet@mirlet.dev ]]; then
       sed -i "s|\"mirlet-executable\": \"[^\"]*\"|\"mirlet-executable\": \"$(cat "$dir/mirlet")\"|" \
         "$extensions/$uuid/metadata.json"
     fi
