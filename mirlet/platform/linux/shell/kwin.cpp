@@ -283,8 +283,6 @@ class KWinDesktop final : public wayland::Desktop {
   Result<const std::vector<KWinWindow>*> windows() {
     if (listed_) return &*listed_;
     const auto deadline = Clock::now() + kAnswerTime;
-    const auto replyTo = bus_.uniqueName(deadline);
-    if (!replyTo) return failure(replyTo.error());
     Probe probe;
     if (!authorised_)
       if (auto sent = sendProbe(probe, deadline); !sent) return failure(sent.error());
@@ -295,6 +293,9 @@ class KWinDesktop final : public wayland::Desktop {
     if (auto ok = check(sd_bus_message_append(ownerCall->get(), "s", kKWin), "GetNameOwner"); !ok)
       return failure(ok.error());
     if (auto sent = bus_.send(*ownerCall, owner, deadline); !sent) return failure(sent.error());
+    // The script names this connection, which the bus names in its greeting.
+    const auto replyTo = bus_.uniqueName(deadline);
+    if (!replyTo) return failure(replyTo.error());
     ScriptFile script;
     if (auto written = writeScript(script, *replyTo); !written) return failure(written.error());
     auto loadCall = bus_.method(kKWin, "/Scripting", "org.kde.kwin.Scripting", "loadScript");
