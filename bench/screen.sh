@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # How `mirlet windows` and `mirlet shot` compare with the tools people use today, on private Xvfb
-# servers and a headless sway of this script's own (the user's display is never touched).
+# servers, a headless sway, GNOME Shell and KDE Plasma's KWin of this script's own (the user's
+# display is never touched).
 #
 #   bench/screen.sh [path/to/mirlet] [rounds]
 #
@@ -13,7 +14,7 @@ mirlet=$(realpath "${1:-build/mirlet}")
 rounds=${2:-5}
 runs=3
 for tool in Xvfb hyperfine xdotool xwininfo wmctrl openbox import convert display maim xwd ffmpeg xlogo python3 \
-  sway swaymsg grim foot jq; do
+  sway swaymsg grim foot jq spectacle gdbus cc; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
@@ -22,7 +23,9 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  "$(dirname "$0")/../scripts/test-services.sh" stop "$work/sway" >/dev/null 2>&1 || true
+  for desktop in sway gnome kde; do
+    "$(dirname "$0")/../scripts/test-services.sh" stop "$work/$desktop" >/dev/null 2>&1 || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -145,6 +148,91 @@ bench sway-shot1 -n mirlet "$mirlet shot $photo_id $work/sway1-mirlet.png" \
 bench sway-shot2 -n mirlet "$mirlet shot $sharp_id $work/sway2-mirlet.png" \
   -n grim "grim -g '$sharp_at $sharp_size' $work/sway2-grim.png"
 
+# GNOME and KDE Plasma (the test fixture's headless desktops, one 1280x720 output), where the
+# commands run as the desktop's user, the one whose programs the desktops answer, on a copy of this
+# mirlet. The window: ImageMagick's `display` of a photo-like picture on Xwayland, the front one.
+# GNOME keeps its windows from every other program, so the floor there is mirlet's own extension
+# answering other callers, in copies of it under bus names of their own: `gdbus call` for the list,
+# and for a picture a minimal sd-bus caller (gdbus and busctl pass no file descriptors), which
+# gets the raw pixels and writes no PNG. KDE: spectacle's picture of the active window.
+echo "GNOME Shell and KDE Plasma (headless, 1280x720)..."
+services="$(dirname "$0")/../scripts/test-services.sh"
+extension=$(dirname "$mirlet")/gnome-shell/extensions/mirlet@mirlet.dev
+mkdir -m 777 "$work/shots"
+convert -size 1000x600 -seed 7 plasma:fractal "$work/photo-desktop.png"
+chmod 644 "$work/photo-desktop.png"
+cat >"$work/floor.c" <<'EOF_C'
+/* The extension's own call and nothing around it: GetWindows, or CaptureWindow ID into a memfd. */
+#define _GNU_SOURCE
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <systemd/sd-bus.h>
+int main(int argc, char **argv) {
+  sd_bus *bus = NULL;
+  sd_bus_message *reply = NULL;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  if (sd_bus_open_user(&bus) < 0) return 1;
+  int r = argc > 1 ? sd_bus_call_method(bus, "dev.mirlet.Benchfloor", "/dev/mirlet/Benchfloor",
+                                        "dev.mirlet.Shell1", "CaptureWindow", &error, &reply, "uh",
+                                        (unsigned)strtoul(argv[1], NULL, 10),
+                                        memfd_create("floor", MFD_CLOEXEC))
+                   : sd_bus_call_method(bus, "dev.mirlet.Benchfloor", "/dev/mirlet/Benchfloor",
+                                        "dev.mirlet.Shell1", "GetWindows", &error, &reply, "");
+  if (r < 0) fprintf(stderr, "%s\n", error.message);
+  return r < 0;
+}
+EOF_C
+cc -O2 -o "$work/floor" "$work/floor.c" -lsystemd
+# bench_extension TOOL PATH: a copy of mirlet's extension on its own bus name that answers PATH.
+bench_extension() {
+  local folder="$work/extensions/mirlet-$1@mirlet.dev"
+  mkdir -p "$folder"
+  sed -e "s/'dev.mirlet.Shell'/'dev.mirlet.Bench$1'/" -e "s|'/dev/mirlet/Shell'|'/dev/mirlet/Bench$1'|" \
+    "$extension/extension.js" >"$folder/extension.js"
+  sed -e "s/mirlet@mirlet.dev/mirlet-$1@mirlet.dev/" \
+    -e "s|\"mirlet-executable\": \"[^\"]*\"|\"mirlet-executable\": \"$2\"|" \
+    "$extension/metadata.json" >"$folder/metadata.json"
+  echo "$folder"
+}
+# on DESKTOP: the command prefix that runs a program as the desktop's user in its environment.
+on() {
+  local prefix=()
+  [[ $(cat "$work/$1/desktop-user") == "$(id -u):$(id -g)" ]] ||
+    prefix=(setpriv --reuid 65534 --regid 65534 --clear-groups)
+  echo "${prefix[*]} env -i $(tr '\n' ' ' <"$work/$1/env")"
+}
+# desktop_photo DESKTOP: the photo's window on DESKTOP; prints its id once mirlet lists it.
+desktop_photo() {
+  "$services" run "$work/$1" display -title photo "$work/photo-desktop.png" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    $(on "$1") "$(cat "$work/$1/mirlet")" windows 2>/dev/null | jq -e '.[0].title == "photo"' \
+      >/dev/null && break
+    sleep 0.1
+  done
+  $(on "$1") "$(cat "$work/$1/mirlet")" windows | jq -r '.[0].id'
+}
+MIRLET_EXECUTABLE=$mirlet \
+  MIRLET_GNOME_EXTENSIONS="$extension:$(bench_extension gdbus /usr/bin/gdbus):$(bench_extension floor "$work/floor")" \
+  "$services" start "$work/gnome" gnome >/dev/null
+gnome_photo=$(desktop_photo gnome)
+runs=40
+bench gnome-windows -n mirlet "$(on gnome) $(cat "$work/gnome/mirlet") windows" \
+  -n gdbus "$(on gnome) gdbus call --session -d dev.mirlet.Benchgdbus -o /dev/mirlet/Benchgdbus -m dev.mirlet.Shell1.GetWindows" \
+  -n floor "$(on gnome) $work/floor"
+runs=5
+bench gnome-shot -n mirlet "$(on gnome) $(cat "$work/gnome/mirlet") shot $gnome_photo $work/shots/gnome.png" \
+  -n floor "$(on gnome) $work/floor $gnome_photo"
+"$services" stop "$work/gnome" >/dev/null
+MIRLET_EXECUTABLE=$mirlet "$services" start "$work/kde" kde >/dev/null
+kde_photo=$(desktop_photo kde)
+runs=40
+bench kde-windows -n mirlet "$(on kde) $(cat "$work/kde/mirlet") windows"
+runs=5
+bench kde-shot -n mirlet "$(on kde) $(cat "$work/kde/mirlet") shot $kde_photo $work/shots/kde.png" \
+  -n spectacle "$(on kde) spectacle -b -n -a -o $work/shots/spectacle.png"
+
 python3 - "$work" <<'EOF'
 import glob, json, os, statistics, sys
 work = sys.argv[1]
@@ -206,5 +294,19 @@ for name, label in (("sway-shot1", "scale 1, mirlet 2x"), ("sway-shot2", "scale 
           f"grim {m['grim']:.1f}; PNG {size(name.replace('-shot', '') + '-mirlet.png')} and "
           f"{size(name.replace('-shot', '') + '-grim.png')} bytes")
     ratio(f"mirlet / grim -g, {label}", m["mirlet"] / m["grim"], 1.0)
+for desktop, label in (("gnome", "GNOME Shell"), ("kde", "KDE Plasma")):
+    m = medians(f"{desktop}-windows")
+    print(f"\n{label}: windows (median ms): " + ", ".join(f"{c} {v:.1f}" for c, v in m.items()))
+    for other in ("gdbus", "floor"):
+        if other in m:
+            print(f"  {'mirlet / ' + other:<48} {m['mirlet'] / m[other]:5.2f}x")
+    m = medians(f"{desktop}-shot")
+    print(f"{label}: shot of the 1000x600 photo window (median ms): " +
+          ", ".join(f"{c} {v:.1f}" for c, v in m.items()))
+    for other in ("floor", "spectacle"):
+        if other in m:
+            print(f"  {'mirlet / ' + other:<48} {m['mirlet'] / m[other]:5.2f}x")
+print(f"  PNG: mirlet {size('shots/kde.png')} bytes (2000x1200), spectacle "
+      f"{size('shots/spectacle.png')} bytes (1000x600)")
 print(f"\n{sum(verdicts)} of {len(verdicts)} targets met")
 EOF

@@ -3,7 +3,9 @@
 # dependencies), runs the installed /usr/bin/mirlet on a private desktop (a virtual display with
 # an xlogo window and a sound server of its own: check, request, micbusy, windows, a shot, a
 # two-second recording and audioout, each with its line and status 0), the screen commands and a
-# recording once more on a headless sway (a Wayland session), then removes it with
+# recording once more on a headless sway (a Wayland session), the screen commands on headless
+# GNOME Shell (with the installed extension, enabled as a user would) and KDE Plasma's KWin (which
+# the installed desktop entry lets the installed mirlet ask, with nothing to do), then removes it with
 # dpkg -r and checks that nothing is left: none of its files, no record in dpkg. A mirlet package installed before is
 # removed first. Needs root, or sudo.
 #   scripts/package-check.sh [PACKAGE.deb]      (default: the one in build/)
@@ -35,6 +37,9 @@ cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$root/scripts/test-services.sh" stop "$services" >/dev/null 2>&1 || true
   "$root/scripts/test-services.sh" stop "$sway_services" >/dev/null 2>&1 || true
+  for desktop in gnome kde; do
+    "$root/scripts/test-services.sh" stop "$work/$desktop" >/dev/null 2>&1 || true
+  done
   if [[ $installed -eq 1 ]]; then "${sudo[@]}" dpkg -r mirlet >/dev/null || true; fi
   rm -rf "$work"
 }
@@ -51,7 +56,9 @@ installed=1
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "$package"
 files=$(dpkg -L mirlet)
 [[ -x $mirlet && -f /usr/lib/mirlet/mirlet-ffmpeg.so && -f /usr/lib/mirlet/mirlet-wayland.so &&
-  -f /usr/share/man/man1/mirlet.1.gz ]] \
+  -f /usr/lib/mirlet/mirlet-shell.so && -f /usr/share/man/man1/mirlet.1.gz &&
+  -f /usr/share/gnome-shell/extensions/mirlet@mirlet.dev/extension.js &&
+  -f /usr/share/applications/mirlet.desktop ]] \
   || fail "installed files missing: $files"
 
 echo "== the installed mirlet on a private desktop"
@@ -139,6 +146,29 @@ wait "$recorder" || status=$?
 [[ $status -eq 0 && $(cat "$work/audio.err") == stopped ]] \
   || fail "mirlet audio on sway: status $status, standard error '$(cat "$work/audio.err")'"
 echo "ok: mirlet audio $work/sway.m4a on sway: $(cat "$work/audio.out"), stopped"
+command=("$mirlet")
+
+# The desktops' user writes the pictures.
+chmod 755 "$work"
+mkdir -m 777 "$work/shots"
+for desktop in gnome kde; do
+  echo "== the installed mirlet on headless $desktop"
+  MIRLET_GNOME_EXTENSIONS=mirlet@mirlet.dev "$root/scripts/test-services.sh" start "$work/$desktop" "$desktop"
+  on_desktop=("$root/scripts/test-services.sh" run "$work/$desktop")
+  "${on_desktop[@]}" test-window.py dev.mirlet.Check check '#00ff00' 300 200 >/dev/null 2>&1 &
+  pids+=($!)
+  command=("${on_desktop[@]}" "$mirlet")
+  for _ in $(seq 50); do
+    [[ $("${command[@]}" windows 2>/dev/null) == *'"title":"check"'* ]] && break
+    sleep 0.1
+  done
+  expect '\{"screen":true\}' check
+  expect '\[\{.*"title":"check".*\}\]' windows
+  id=$(grep -o '"id":[0-9]*' "$work/out" | head -n 1 | cut -d: -f2)
+  expect "\\{\"ok\":true,\"mode\":\"window\",\"path\":\"$work/shots/$desktop.png\"\\}" \
+    shot "$id" "$work/shots/$desktop.png"
+  "$root/scripts/test-services.sh" stop "$work/$desktop"
+done
 command=("$mirlet")
 
 echo "== removing the package"

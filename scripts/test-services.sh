@@ -23,8 +23,14 @@
 #   test-services.sh start DIR sway   the same as start DIR $MIRLET_SOUND_SERVER sway
 #   test-services.sh start DIR gnome|kde   the same files, DIR/display naming the desktop's
 #                                 Xwayland, and DIR/env, the environment of a program on that
-#                                 desktop. GNOME gets the extensions in $MIRLET_GNOME_EXTENSIONS
-#                                 (folders named by their uuid, separated by ':'), enabled.
+#                                 desktop, DIR/desktop-root (its folder in /tmp, with home/ and
+#                                 runtime/) and DIR/desktop-user (uid:gid). GNOME gets the
+#                                 extensions in $MIRLET_GNOME_EXTENSIONS (folders named by their
+#                                 uuid, separated by ':'; a bare uuid is an installed one),
+#                                 enabled. With $MIRLET_EXECUTABLE (a mirlet with its modules
+#                                 beside it) a copy of it goes where the desktop's user can run it
+#                                 (DIR/mirlet names it): the extensions answer it, and KWin lets it
+#                                 take pictures.
 #   test-services.sh run DIR COMMAND [ARGS...]   runs COMMAND on the desktop in DIR, as its user,
 #                                 in its environment (DIR/env); stop ends it with the desktop
 #   test-services.sh grant DIR EXECUTABLE | revoke DIR   on the KDE desktop: lets EXECUTABLE take
@@ -39,7 +45,10 @@ action=${1:?start, run, grant, revoke, restart-sound or stop}
 dir=${2:?folder for the services}
 # Absolute, since the desktops' programs get paths into it and run elsewhere.
 dir=$(realpath -m -- "$dir")
-socket="$dir/runtime/pulse.sock"
+# The Wayland desktops keep their folders in /tmp, which their user can reach wherever DIR is.
+root=$dir
+[[ ! -f "$dir/desktop-root" ]] || root=$(cat "$dir/desktop-root")
+socket="$root/runtime/pulse.sock"
 
 # The processes this script starts, each with its pid file's name and its kernel name, clients
 # before the servers they use.
@@ -84,6 +93,9 @@ stop() {
   end_process sway sway TERM
   if [[ -f "$dir/sway-root" ]]; then rm -rf "$(cat "$dir/sway-root")"; rm -f "$dir/sway-root"; fi
   stop_desktop
+  if [[ -f "$dir/desktop-root" ]]; then rm -rf "$(cat "$dir/desktop-root")"; rm -f "$dir/desktop-root"; fi
+  root=$dir
+  socket="$root/runtime/pulse.sock"
 }
 
 # A headless sway: no GPU (pixman renders), no input devices, two outputs. Ready in about 0.2 s; the
@@ -138,9 +150,9 @@ EOF
 # The devices and the socket of a private PipeWire, as configuration snippets in its own
 # XDG_CONFIG_HOME; the rest is the packages' own configuration.
 configure_pipewire() {
-  local config="$dir/config"
+  local config="$root/config"
   mkdir -p "$config/pipewire/pipewire.conf.d" "$config/pipewire/pipewire-pulse.conf.d" \
-    "$config/wireplumber/main.lua.d" "$config/wireplumber/bluetooth.lua.d" "$dir/state"
+    "$config/wireplumber/main.lua.d" "$config/wireplumber/bluetooth.lua.d" "$root/state"
   cat >"$config/pipewire/pipewire.conf.d/50-mirlet-test-devices.conf" <<'EOF'
 context.objects = [
   { factory = adapter
@@ -309,14 +321,14 @@ desktop_user=()
 # The environment of every program on the desktop, as written to DIR/env.
 desktop_environment() {
   echo "$marker"
-  echo "PATH=$dir/bin:/usr/local/bin:/usr/bin:/bin"
-  echo "HOME=$dir/home"
-  echo "XDG_RUNTIME_DIR=$dir/runtime"
-  echo "XDG_CONFIG_HOME=$dir/config"
-  echo "XDG_STATE_HOME=$dir/state"
-  echo "DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/runtime/bus"
-  echo "DBUS_SYSTEM_BUS_ADDRESS=unix:path=$dir/system/bus"
-  echo "XDG_CURRENT_DESKTOP=$(cat "$dir/kind" | sed 's/gnome/GNOME/; s/kde/KDE/')"
+  echo "PATH=$root/bin:/usr/local/bin:/usr/bin:/bin"
+  echo "HOME=$root/home"
+  echo "XDG_RUNTIME_DIR=$root/runtime"
+  echo "XDG_CONFIG_HOME=$root/config"
+  echo "XDG_STATE_HOME=$root/state"
+  echo "DBUS_SESSION_BUS_ADDRESS=unix:path=$root/runtime/bus"
+  echo "DBUS_SYSTEM_BUS_ADDRESS=unix:path=$root/system/bus"
+  echo "XDG_CURRENT_DESKTOP=$(cat "$dir/desktop" | sed 's/gnome/GNOME/; s/kde/KDE/')"
   echo "XDG_SESSION_TYPE=wayland"
   echo "WAYLAND_DISPLAY=wayland-0"
   echo "PULSE_SERVER=unix:$socket"
@@ -393,7 +405,7 @@ desktop_wait() {
 # The session bus, the stand-in for the system bus (GNOME Shell will not start without one to
 # ask logind on, though nothing answers there), and the sound server, on the desktop.
 start_buses_and_sound() {
-  mkdir -p "$dir/system"
+  mkdir -p "$root/system"
   cat >"$dir/bus.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -403,21 +415,21 @@ start_buses_and_sound() {
   <policy context="default"><allow user="root"/></policy>
 </busconfig>
 EOF
-  chown -R "$desktop_owner" "$dir/home" "$dir/runtime" "$dir/system" "$dir/config" "$dir/state"
+  chown -R "$desktop_owner" "$root/home" "$root/runtime" "$root/system" "$root/config" "$root/state"
   desktop_start session-bus dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile \
-    --address="unix:path=$dir/runtime/bus"
+    --address="unix:path=$root/runtime/bus"
   desktop_start system-bus dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile \
-    --address="unix:path=$dir/system/bus"
+    --address="unix:path=$root/system/bus"
   local deadline=$((SECONDS + 10))
-  until [[ -S "$dir/runtime/bus" && -S "$dir/system/bus" ]]; do
+  until [[ -S "$root/runtime/bus" && -S "$root/system/bus" ]]; do
     [[ $SECONDS -lt $deadline ]] || { echo "the private buses did not start"; return 1; }
     sleep 0.02
   done
   configure_pipewire
-  chown -R "$desktop_owner" "$dir/config" "$dir/state"
+  chown -R "$desktop_owner" "$root/config" "$root/state"
   desktop_start pipewire pipewire
   for _ in $(seq 100); do
-    [[ -S "$dir/runtime/pipewire-0" ]] && break
+    [[ -S "$root/runtime/pipewire-0" ]] && break
     sleep 0.05
   done
   desktop_start wireplumber wireplumber
@@ -427,16 +439,23 @@ EOF
 
 start_gnome() {
   local extension uuid enabled=() deadline
-  local extensions="$dir/home/.local/share/gnome-shell/extensions"
+  local extensions="$root/home/.local/share/gnome-shell/extensions"
   mkdir -p "$extensions"
   IFS=: read -ra wanted <<<"${MIRLET_GNOME_EXTENSIONS:-}"
   for extension in "${wanted[@]}"; do
     [[ -n "$extension" ]] || continue
     uuid=$(basename "$extension")
-    cp -r "$extension" "$extensions/$uuid"
     enabled+=("'$uuid'")
+    # A bare uuid names an installed extension, which the shell finds itself.
+    [[ "$extension" == */* ]] || continue
+    cp -r "$extension" "$extensions/$uuid"
+    # The copy of mirlet is the executable that mirlet's extension answers.
+    if [[ -f "$dir/mirlet" && "$uuid" == mirlet@mirlet.dev ]]; then
+      sed -i "s|\"mirlet-executable\": \"[^\"]*\"|\"mirlet-executable\": \"$(cat "$dir/mirlet")\"|" \
+        "$extensions/$uuid/metadata.json"
+    fi
   done
-  chown -R "$desktop_owner" "$dir/home"
+  chown -R "$desktop_owner" "$root/home"
   # Set before the shell starts: it reads them once. New windows centred, so that windows of
   # different sizes lie over each other in a known way.
   desktop_run gsettings set org.gnome.shell enabled-extensions "[$(IFS=,; echo "${enabled[*]}")]"
@@ -467,56 +486,88 @@ start_gnome() {
   done
   grep -o "Using public X11 display :[0-9]*" "$dir/compositor.log" | grep -o ":[0-9]*" \
     >"$dir/display"
-  ls "$dir"/runtime/.mutter-Xwaylandauth.* >"$dir/xauthority"
+  ls "$root"/runtime/.mutter-Xwaylandauth.* >"$dir/xauthority"
 }
 
 start_kde() {
   # The package's kwin_wayland carries the file capability cap_sys_resource, which a container
   # may not grant: exec fails even for root. A copy has none, and it keeps the name, under which
   # Qt finds its platform plugin.
-  mkdir -p "$dir/bin"
-  cp /usr/bin/kwin_wayland "$dir/bin/kwin_wayland"
+  mkdir -p "$root/bin"
+  cp /usr/bin/kwin_wayland "$root/bin/kwin_wayland"
   # KWin starts the programs named after its options once Xwayland runs, with DISPLAY set: this
   # one tells the display, which is also the sign that KWin is ready.
-  cat >"$dir/bin/announce-display" <<EOF
+  cat >"$root/bin/announce-display" <<EOF
 #!/bin/sh
-echo "\$DISPLAY" >"$dir/runtime/display.new" && mv "$dir/runtime/display.new" "$dir/runtime/display"
+echo "\$DISPLAY" >"$root/runtime/display.new" && mv "$root/runtime/display.new" "$root/runtime/display"
 EOF
-  chmod 755 "$dir/bin/announce-display"
+  chmod 755 "$root/bin/announce-display"
   echo kwin_wayland >"$dir/compositor-name"
+  # New windows centred, as on the GNOME desktop, so that windows of different sizes lie over each
+  # other in a known way (KWin's default puts each where it covers the least).
+  printf '[Windows]\nPlacement=Centered\n' >"$root/config/kwinrc"
+  chown "$desktop_owner" "$root/config/kwinrc"
+  # The copy of mirlet may take pictures from the start.
+  if [[ -f "$dir/mirlet" ]]; then write_grant "$(cat "$dir/mirlet")"; fi
   # KDE's service cache, where KWin looks for the desktop entries that grant its screenshot
   # interface, ready before KWin starts rather than built by KWin at its first question.
   desktop_run kbuildsycoca5 --noincremental >>"$dir/kbuildsycoca5.log" 2>&1
-  desktop_start compositor "$dir/bin/kwin_wayland" --virtual --width 1280 --height 720 \
-    --no-lockscreen --xwayland --socket wayland-0 "$dir/bin/announce-display"
-  desktop_wait "Xwayland" 30 test -s "$dir/runtime/display"
-  cp "$dir/runtime/display" "$dir/display"
+  desktop_start compositor "$root/bin/kwin_wayland" --virtual --width 1280 --height 720 \
+    --no-lockscreen --xwayland --socket wayland-0 "$root/bin/announce-display"
+  desktop_wait "Xwayland" 30 test -s "$root/runtime/display"
+  cp "$root/runtime/display" "$dir/display"
   desktop_wait "KWin on the bus" 10 gdbus call --session --timeout 2 -d org.kde.KWin \
     -o /Scripting -m org.freedesktop.DBus.Peer.Ping
+}
+
+# A copy of $MIRLET_EXECUTABLE and its modules where the desktop's user may run them (a build
+# folder may sit where that user cannot enter), named in DIR/mirlet.
+stage_mirlet() {
+  [[ -n "${MIRLET_EXECUTABLE:-}" ]] || return 0
+  local from
+  from=$(dirname "$(realpath "$MIRLET_EXECUTABLE")")
+  mkdir -p "$root/mirlet"
+  cp "$MIRLET_EXECUTABLE" "$root/mirlet/mirlet"
+  cp "$from"/mirlet-*.so "$root/mirlet/"
+  chmod -R a+rX "$root/mirlet"
+  echo "$root/mirlet/mirlet" >"$dir/mirlet"
 }
 
 start_desktop() {
   local kind=$1 started
   rm -rf "$dir"
-  mkdir -p "$dir/home" "$dir/runtime" "$dir/config" "$dir/state"
-  chmod 700 "$dir/runtime"
-  echo "$kind" >"$dir/kind"
+  mkdir -p "$dir"
+  root=$(mktemp -d /tmp/mirlet-desktop.XXXXXX)
+  chmod 755 "$root"
+  echo "$root" >"$dir/desktop-root"
+  socket="$root/runtime/pulse.sock"
+  mkdir -p "$root/home" "$root/runtime" "$root/config" "$root/state"
+  chmod 700 "$root/runtime"
+  echo "$kind" >"$dir/desktop"
   desktop_owner=$(id -u):$(id -g)
   [[ ${#desktop_user[@]} -eq 0 ]] || desktop_owner=65534:65534
+  echo "$desktop_owner" >"$dir/desktop-user"
   # A start that fails half-way leaves nothing running.
   trap stop EXIT
   started=$(date +%s%N)
+  stage_mirlet
+  # The tests' windows, also where the clone is closed to the desktop's user.
+  mkdir -p "$root/bin"
+  cp "$(dirname "$(realpath "$0")")/test-window.py" "$root/bin/"
+  chmod 755 "$root/bin" "$root/bin/test-window.py"
   start_buses_and_sound
   wait_for_sound pipewire
   "start_$kind"
   local xauthority
   xauthority=$(cat "$dir/xauthority" 2>/dev/null || true)
   desktop_environment >"$dir/env"
+  echo "unix:$socket" >"$dir/pulse-server"
+  printf 'autospawn = no\n' >"$dir/client.conf"
   desktop_run dbus-update-activation-environment WAYLAND_DISPLAY=wayland-0 \
     "DISPLAY=$(cat "$dir/display")" ${xauthority:+"XAUTHORITY=$xauthority"}
   trap - EXIT
   echo "$kind desktop ready in $(( ($(date +%s%N) - started) / 1000000 )) ms: wayland-0 in" \
-    "$dir/runtime, Xwayland $(cat "$dir/display"), sound server unix:$socket"
+    "$root/runtime, Xwayland $(cat "$dir/display"), sound server unix:$socket"
 }
 
 # KWin lets a program take pictures when a desktop entry whose Exec names the program's
@@ -527,12 +578,12 @@ start_desktop() {
 # here once left a new entry out. KWin looks at a changed cache after up to 1.5 s, so a test
 # asks until the answer changes.
 grant_entry() {
-  echo "$dir/home/.local/share/applications/mirlet.desktop"
+  echo "$root/home/.local/share/applications/mirlet.desktop"
 }
 
 # Whether the service cache names the entry; it keeps its texts in UTF-16.
 cache_has_entry() {
-  /usr/bin/python3 - "$dir"/home/.cache/ksycoca5_* <<'EOF'
+  /usr/bin/python3 - "$root"/home/.cache/ksycoca5_* <<'EOF'
 import sys
 sys.exit(0 if any(b"mirlet.desktop".decode().encode("utf-16-be") in open(path, "rb").read()
                   for path in sys.argv[1:]) else 1)
@@ -564,13 +615,13 @@ EOF
 
 grant() {
   local executable=${1:?executable}
-  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+  [[ "$(cat "$dir/desktop" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
   write_grant "$executable"
   rebuild_service_cache with
 }
 
 revoke() {
-  [[ "$(cat "$dir/kind" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
+  [[ "$(cat "$dir/desktop" 2>/dev/null)" == kde ]] || { echo "no KDE desktop in $dir" >&2; exit 1; }
   rm -f "$(grant_entry)"
   rebuild_service_cache without
 }

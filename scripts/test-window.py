@@ -7,7 +7,9 @@
 #   test-window.py APP_ID TITLE COLOUR WIDTH HEIGHT     e.g. dev.mirlet.Red "red" "#ff0000" 400 300
 #
 # APP_ID is the Wayland app id (on X11 it becomes the WM_CLASS instance; the class is the
-# program's name). It prints "mapped" on standard output once the window is on screen.
+# program's name). It prints "mapped" on standard output once the window is on screen, and
+# minimises it on SIGUSR1.
+import signal
 import sys
 
 import gi
@@ -28,4 +30,5 @@ window.set_default_size(int(width), int(height))
 window.connect("destroy", Gtk.main_quit)
 window.connect("map-event", lambda *_: print("mapped", flush=True))
 window.show_all()
+GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, lambda: window.iconify() or True)
 Gtk.main()

@@ -38,7 +38,7 @@ Recording startRecording(const std::string& path, const EnvChanges& env = {},
                          const std::string& workdir = "") {
   testDisplay();
   testPulseServer();
-  Recording recording{Process::start({mirletBinary(), "audio", path}, env, workdir), "", {}};
+  Recording recording{startMirlet({"audio", path}, env, workdir), "", {}};
   recording.line = recording.process.waitForLine(std::chrono::seconds(10)).value_or("");
   recording.started = std::chrono::steady_clock::now();
   return recording;
@@ -57,7 +57,8 @@ TEST(E2EAudio, StopSignalsCompleteTheFileOnceAndSayStopped) {
   };
   TempDir dir;
   Process tone = playTone(dir, 440, 60);
-  ASSERT_EQ(run({"mkdir", dir / "sub"}).status, 0);
+  // Open to the desktop's user, who records on GNOME and KDE.
+  ASSERT_EQ(run({"mkdir", "-m", "777", dir / "sub"}).status, 0);
   // An idle null sink starts playing only at its next block, up to two seconds on.
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
   for (const Case& c : {Case{{SIGINT}, "sub/a\"b\\c.m4a", "sub/a\\\"b\\\\c.m4a"},
@@ -69,7 +70,7 @@ TEST(E2EAudio, StopSignalsCompleteTheFileOnceAndSayStopped) {
     std::string earlier;
     while (earlier.size() < 200000) earlier += "an earlier recording\n";
     writeFile(path, earlier);
-    Process process = Process::start({mirletBinary(), "audio", c.path}, {}, dir.path());
+    Process process = startMirlet({"audio", c.path}, {}, dir.path());
     if (c.early) {
       ASSERT_TRUE(eventually([&] { return holds(process.pid(), SIGINT); }));
     } else {

@@ -2,12 +2,17 @@
 // The desktop that the fixture runs, as the screen tests use it: open a window of a colour at a
 // place, learn its id and frame as the desktop names them. On the Xvfb (no window manager) a
 // window is an xlogo drawn in one colour, exactly where it is asked for; on sway a native window
-// is a foot terminal of that colour, an X one an xlogo on XWayland, put there by sway.
+// is a foot terminal of that colour, an X one an xlogo on XWayland, put there by sway. GNOME and
+// KDE place windows themselves: there a window is a GTK window of that colour and size (a native
+// one, or on Xwayland), centred.
+
+#include <signal.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -22,7 +27,7 @@ struct WindowSpec {
   Rect frame;           // the outer frame, decoration included; sway tiles a `tiled` window
   bool tiled = false;   // sway only: where sway's layout puts it
   bool x11 = false;     // on sway an XWayland window rather than a native one
-  bool hidden = false;  // on no visible workspace (sway), unmapped (X)
+  bool hidden = false;  // on no visible workspace (sway), unmapped (X), minimised (GNOME, KDE)
   std::string appId = "mirlet.test";  // a native window's
 };
 
@@ -97,7 +102,7 @@ inline bool swayShows(const Rect& area, std::uint32_t colour) {
 // Where the window is now, once its client has drawn itself there: a client takes a moment to
 // draw at a new size.
 inline void settle(DesktopWindow& window) {
-  if (!testDesktopIsSway()) return;
+  if (testDesktop() != DesktopKind::sway) return;
   eventually(
       [&] {
         placeOnSway(window, window.title);
@@ -106,9 +111,19 @@ inline void settle(DesktopWindow& window) {
       5s);
 }
 
-// Waits until the windows of earlier tests have gone from sway, so they lay out nothing anew.
+// The windows as mirlet lists them now.
+inline nlohmann::json listed() {
+  return nlohmann::json::parse(runMirlet({"windows"}).out, nullptr, false);
+}
+
+// Waits until the windows of earlier tests have gone, so they lay out and cover nothing anew.
 inline void clearDesktop() {
-  if (!testDesktopIsSway()) return;
+  if (testDesktop() == DesktopKind::gnome || testDesktop() == DesktopKind::kde) {
+    if (!eventually([] { return listed() == nlohmann::json::array(); }, 10s))
+      throw std::runtime_error("windows of earlier tests are still on the desktop");
+    return;
+  }
+  if (testDesktop() != DesktopKind::sway) return;
   run({"swaymsg", "workspace 1"});
   eventually(
       [] {
@@ -117,14 +132,69 @@ inline void clearDesktop() {
       5s);
 }
 
+// A title as KWin shows it: each run of white space one blank, none at the ends.
+inline std::string simplified(const std::string& title) {
+  std::string shown;
+  for (const char c : title) {
+    const bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
+    if (!blank) shown += c;
+    else if (!shown.empty() && shown.back() != ' ') shown += ' ';
+  }
+  if (!shown.empty() && shown.back() == ' ') shown.pop_back();
+  return shown;
+}
+
+// GNOME and KDE: a GTK window, where the desktop puts it. Both centre a new window (the fixture
+// asks them to), GNOME in the area below its top bar of 32 points. Nothing but mirlet's own list
+// names a window's id there, so the id is the one mirlet lists for its title; windows under 80
+// points are not listed, and their id stays unknown.
+inline DesktopWindow openShellWindow(const WindowSpec& spec) {
+  const double width = spec.frame.width, height = spec.frame.height;
+  const double top = testDesktop() == DesktopKind::gnome ? 32 : 0;
+  const Rect frame{std::floor((1280 - width) / 2), top + std::floor((720 - top - height) / 2),
+                   width, height};
+  // The class of an X window is the program's name, which KWin gives in lower case.
+  const std::string xClass = testDesktop() == DesktopKind::gnome ? "Test-window.py" : "test-window.py";
+  EnvChanges env;
+  if (spec.x11) env.push_back({"GDK_BACKEND", "x11"});
+  DesktopWindow window{startOnDesktop({"test-window.py", spec.appId, spec.title,
+                                       "#" + hex(spec.colour), std::to_string(int(width)),
+                                       std::to_string(int(height))},
+                                      env),
+                       "",
+                       spec.x11 ? xClass : spec.appId,
+                       frame,
+                       frame,
+                       testDesktop() == DesktopKind::kde ? simplified(spec.title) : spec.title,
+                       spec.colour};
+  if (window.process.waitForLine(10s) != "mapped")
+    throw std::runtime_error("no window named " + spec.title + ": " + window.process.wait(0ms).err);
+  if (width < 80 || height < 80) return window;
+  const auto find = [&] {
+    for (const auto& w : listed())
+      if (w.value("title", "") == window.title) return std::to_string(w.value("id", 0u));
+    return std::string();
+  };
+  eventually([&] { return !(window.id = find()).empty(); }, 10s);
+  if (window.id.empty()) throw std::runtime_error("mirlet does not list " + spec.title);
+  if (spec.hidden) {
+    window.process.signal(SIGUSR1);
+    if (!eventually([&] { return find().empty(); }, 10s))
+      throw std::runtime_error("mirlet still lists " + spec.title + " minimised");
+  }
+  return window;
+}
+
 inline DesktopWindow openWindow(const WindowSpec& spec) {
+  if (testDesktop() == DesktopKind::gnome || testDesktop() == DesktopKind::kde)
+    return openShellWindow(spec);
   const std::string colour = hex(spec.colour);
   const Rect& f = spec.frame;
   const std::string geometry = std::to_string(int(f.width)) + "x" + std::to_string(int(f.height)) +
                                "+" + std::to_string(int(f.x)) + "+" + std::to_string(int(f.y));
   std::vector<std::string> xlogo{"xlogo",      "-bw",       "0",      "-bg",    "#" + colour, "-fg",
                                  "#" + colour, "-geometry", geometry, "-title", spec.title};
-  if (!testDesktopIsSway()) {
+  if (testDesktop() == DesktopKind::xvfb) {
     // Xt names a window in Latin-1 only: the title's plain start first, then the whole title in
     // UTF-8 (_NET_WM_NAME) by xdotool.
     const std::string plain(spec.title.begin(),
@@ -207,11 +277,42 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
 namespace mirlet::testing {
 
 // A session in which mirlet may see no window: an X display that is not there; on sway, the same
-// compositor without sway's IPC, as any other Wayland compositor looks.
-inline EnvChanges unseeingEnv() {
-  if (testDesktopIsSway()) return {{"SWAYSOCK", std::nullopt}};
-  return {{"DISPLAY", ":999"}};
-}
+// compositor without sway's IPC, as any other Wayland compositor looks; on GNOME, mirlet's
+// extension disabled; on KDE, KWin's grant withdrawn. The desktop is given back when the holder
+// goes.
+class Unseeing {
+ public:
+  Unseeing() {
+    switch (testDesktop()) {
+      case DesktopKind::xvfb: env = {{"DISPLAY", ":999"}}; break;
+      case DesktopKind::sway: env = {{"SWAYSOCK", std::nullopt}}; break;
+      case DesktopKind::gnome: extension("DisableExtension"); break;
+      case DesktopKind::kde: grant("revoke", false); break;
+    }
+  }
+  ~Unseeing() {
+    if (testDesktop() == DesktopKind::gnome) extension("EnableExtension");
+    if (testDesktop() == DesktopKind::kde) grant("grant", true);
+  }
+  Unseeing(const Unseeing&) = delete;
+  EnvChanges env;
+
+ private:
+  static void extension(const std::string& method) {
+    runOnDesktop({"gdbus", "call", "--session", "-d", "org.gnome.Shell", "-o", "/org/gnome/Shell",
+                  "-m", "org.gnome.Shell.Extensions." + method, "mirlet@mirlet.dev"});
+  }
+  // KWin reads a changed grant within a second or two.
+  static void grant(const std::string& action, bool granted) {
+    std::vector<std::string> argv{MIRLET_SOURCE_DIR "/scripts/test-services.sh", action,
+                                  testServicesDir()};
+    if (granted) argv.push_back(mirletBinary());
+    run(argv);
+    const std::string answer = granted ? "{\"screen\":true}\n" : "{\"screen\":false}\n";
+    if (!eventually([&] { return runMirlet({"check"}).out == answer; }, 10s))
+      throw std::runtime_error("KWin's grant did not change to " + answer);
+  }
+};
 
 // No display server at all: no X display, and no Wayland compositor where WAYLAND_DISPLAY says.
 inline EnvChanges noDisplayEnv() {

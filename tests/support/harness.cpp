@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -23,12 +24,19 @@ extern char** environ;
 namespace mirlet::testing {
 namespace {
 
+// CTest runs tests once more against other desktops and names their folder here.
+std::string chosenServicesDir() {
+  const char* chosen = std::getenv("MIRLET_SERVICES_DIR");
+  return chosen != nullptr && *chosen != '\0' ? chosen : MIRLET_SERVICES_DIR;
+}
+
 struct TestServers {
   std::string dir, display, pulseServer, desktop;
+  // GNOME and KDE: the environment of a program there, its user (uid:gid) and mirlet's copy.
+  std::vector<std::string> desktopEnv;
+  std::string desktopUser, mirlet;
   TestServers() {
-    // CTest runs the sound tests once more against a second desktop and names its folder here.
-    const char* chosen = std::getenv("MIRLET_SERVICES_DIR");
-    dir = chosen != nullptr && *chosen != '\0' ? chosen : MIRLET_SERVICES_DIR;
+    dir = chosenServicesDir();
     const auto firstLine = [&](const char* name) {
       const std::string text = readFile(dir + "/" + name);
       return text.substr(0, text.find('\n'));
@@ -40,10 +48,21 @@ struct TestServers {
       throw std::runtime_error("the private test servers are not running (" + dir + ")");
     ::setenv("PULSE_SERVER", pulseServer.c_str(), 1);
     ::setenv("PULSE_CLIENTCONFIG", (dir + "/client.conf").c_str(), 1);
-    // Nothing started from here may reach the user's own session.
-    for (const char* name : {"WAYLAND_DISPLAY", "SWAYSOCK", "DISPLAY", "XAUTHORITY"})
+    // Nothing started from here may reach the user's own session, its display or its bus.
+    for (const char* name : {"WAYLAND_DISPLAY", "SWAYSOCK", "DISPLAY", "XAUTHORITY",
+                             "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"})
       ::unsetenv(name);
-    if (desktop == "sway") {
+    if (desktop == "gnome" || desktop == "kde") {
+      std::istringstream lines(readFile(dir + "/env"));
+      for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) desktopEnv.push_back(line);
+      desktopUser = firstLine("desktop-user");
+      mirlet = firstLine("mirlet");
+      if (desktopEnv.empty() || desktopUser.empty() || mirlet.empty())
+        throw std::runtime_error("the " + desktop + " desktop in " + dir + " is incomplete");
+      // The tests' own X clients go to its Xwayland.
+      ::setenv("DISPLAY", display.c_str(), 1);
+    } else if (desktop == "sway") {
       // A Wayland session as sway gives its clients, but without DISPLAY: mirlet must not need
       // XWayland there. The X clients of the tests get it themselves.
       ::setenv("WAYLAND_DISPLAY", firstLine("wayland-display").c_str(), 1);
@@ -156,13 +175,51 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env,
   return Process::start(argv, env, workdir).wait(timeout);
 }
 
-std::string mirletBinary() { return MIRLET_BINARY; }
+std::string mirletBinary() {
+  return servers().mirlet.empty() ? MIRLET_BINARY : servers().mirlet;
+}
+
+Process startOnDesktop(const std::vector<std::string>& argv, const EnvChanges& env,
+                       const std::string& workdir) {
+  const TestServers& s = servers();
+  if (s.desktopEnv.empty()) return Process::start(argv, env, workdir);
+  std::vector<std::string> wrapped;
+  const std::string uid = s.desktopUser.substr(0, s.desktopUser.find(':'));
+  if (uid != std::to_string(::getuid()))
+    wrapped = {"setpriv", "--reuid", uid, "--regid", s.desktopUser.substr(uid.size() + 1),
+               "--clear-groups"};
+  wrapped.insert(wrapped.end(), {"env", "-i"});
+  const auto changed = [&](const std::string& line) {
+    return std::ranges::any_of(env, [&](const auto& change) {
+      return line.starts_with(change.first + "=");
+    });
+  };
+  for (const std::string& line : s.desktopEnv)
+    if (!changed(line)) wrapped.push_back(line);
+  // The sanitizers' settings of a sanitizer build's run.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"})
+    if (const char* value = std::getenv(name)) wrapped.push_back(std::string(name) + "=" + value);
+  for (const auto& [name, value] : env)
+    if (value) wrapped.push_back(name + "=" + *value);
+  wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+  return Process::start(wrapped, {}, workdir);
+}
+
+RunResult runOnDesktop(const std::vector<std::string>& argv, const EnvChanges& env,
+                       std::chrono::milliseconds timeout) {
+  return startOnDesktop(argv, env).wait(timeout);
+}
+
+Process startMirlet(const std::vector<std::string>& args, const EnvChanges& env,
+                    const std::string& workdir) {
+  std::vector<std::string> argv{mirletBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return startOnDesktop(argv, env, workdir);
+}
 
 RunResult runMirlet(const std::vector<std::string>& args, const EnvChanges& env,
                     std::chrono::milliseconds timeout, const std::string& workdir) {
-  std::vector<std::string> argv{mirletBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run(argv, env, timeout, workdir);
+  return startMirlet(args, env, workdir).wait(timeout);
 }
 
 std::string pactl(const std::vector<std::string>& args) {
@@ -176,12 +233,23 @@ std::string pactl(const std::vector<std::string>& args) {
 const std::string& testDisplay() { return servers().display; }
 const std::string& testPulseServer() { return servers().pulseServer; }
 const std::string& testServicesDir() { return servers().dir; }
-bool testDesktopIsSway() { return servers().desktop == "sway"; }
+DesktopKind testDesktop() {
+  const std::string& desktop = servers().desktop;
+  return desktop == "sway"    ? DesktopKind::sway
+         : desktop == "gnome" ? DesktopKind::gnome
+         : desktop == "kde"   ? DesktopKind::kde
+                              : DesktopKind::xvfb;
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mirlet-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+  // Read here rather than through the fixture's set-up: the unit tests have no desktop.
+  const std::string user = readFile(chosenServicesDir() + "/desktop-user");
+  if (!user.empty() &&
+      ::chown(path_.c_str(), std::stoi(user), std::stoi(user.substr(user.find(':') + 1))) != 0)
+    throw std::runtime_error("cannot give " + path_ + " to the desktop's user");
 }
 
 TempDir::~TempDir() {
@@ -193,8 +261,9 @@ SilentSocket::SilentSocket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  // Any user may connect: mirlet may run as the desktop's.
   ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(fd_, 16) == 0;
+        ::chmod(path.c_str(), 0777) == 0 && ::listen(fd_, 16) == 0;
 }
 
 SilentSocket::~SilentSocket() { ::close(fd_); }

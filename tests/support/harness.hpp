@@ -56,20 +56,32 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
               std::chrono::milliseconds timeout = 20s, const std::string& workdir = "");
 RunResult runMirlet(const std::vector<std::string>& args, const EnvChanges& env = {},
                     std::chrono::milliseconds timeout = 20s, const std::string& workdir = "");
+Process startMirlet(const std::vector<std::string>& args, const EnvChanges& env = {},
+                    const std::string& workdir = "");
+// The mirlet under test: build/mirlet, or on GNOME and KDE the fixture's copy of it, which the
+// desktop's user may run wherever the build folder is.
 std::string mirletBinary();
+// `argv` as a program of the desktop runs it, with `env` applied: on GNOME and KDE, which look at
+// which program asks them, as the desktop's user in exactly its environment; elsewhere as it is.
+Process startOnDesktop(const std::vector<std::string>& argv, const EnvChanges& env = {},
+                       const std::string& workdir = "");
+RunResult runOnDesktop(const std::vector<std::string>& argv, const EnvChanges& env = {},
+                       std::chrono::milliseconds timeout = 20s);
 // Runs pactl on the tests' sound server; its output without the last line feed.
 std::string pactl(const std::vector<std::string>& args);
 
 // The private servers that the test fixture started (":N" and "unix:/...") and its folder. The
 // first call also puts them into this process's environment, for every program started here.
-// On the sway desktop the display is XWayland's, for X clients only: mirlet sees WAYLAND_DISPLAY
-// and SWAYSOCK.
+// On the Wayland desktops the display is XWayland's, for X clients only: mirlet sees
+// WAYLAND_DISPLAY (and on sway SWAYSOCK).
 const std::string& testDisplay();
 const std::string& testPulseServer();
 const std::string& testServicesDir();
-bool testDesktopIsSway();
+enum class DesktopKind { xvfb, sway, gnome, kde };
+DesktopKind testDesktop();
 
-// A fresh empty folder, removed with its contents when the holder goes.
+// A fresh empty folder, removed with its contents when the holder goes; on GNOME and KDE it
+// belongs to the desktop's user, whose programs write there.
 class TempDir {
  public:
   TempDir();

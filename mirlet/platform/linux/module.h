@@ -23,7 +23,9 @@
  *   mirlet-png.so           mirlet_png_entry           mirlet_png_module
  *   mirlet-pulse.so         mirlet_pulse_entry         mirlet_sound_module
  *   mirlet-ffmpeg.so        mirlet_ffmpeg_entry        mirlet_file_module
- *   mirlet-wayland.so       mirlet_wayland_entry       mirlet_screen_module (a Wayland session's screen)
+ *   mirlet-wayland.so       mirlet_wayland_entry       mirlet_screen_module (sway's screen)
+ *   mirlet-shell.so         mirlet_shell_entry         mirlet_screen_module (GNOME Shell's and
+ *                                                      KWin's, and other Wayland sessions')
  */
 
 #include <stddef.h>
@@ -190,6 +192,7 @@ const mirlet_png_module *mirlet_png_entry(void);
 const mirlet_sound_module *mirlet_pulse_entry(void);
 const mirlet_file_module *mirlet_ffmpeg_entry(void);
 const mirlet_screen_module *mirlet_wayland_entry(void);
+const mirlet_screen_module *mirlet_shell_entry(void);
 
 #ifdef __cplusplus
 }

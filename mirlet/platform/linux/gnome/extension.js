@@ -8,9 +8,9 @@
 //
 // Interface dev.mirlet.Shell1 at /dev/mirlet/Shell on the bus name dev.mirlet.Shell:
 //   Version() -> u                     1; tells mirlet that the extension is enabled and answers
-//   GetContent() -> (a(ussdddd) windows, a(uddddd) displays)
-//       windows front to back: id, application, title, frame x, y, width, height in points
-//       displays: index, frame x, y, width, height in points, scale
+//   GetWindows() -> a(ussdddd)
+//       the windows on screen front to back: id, application, title, frame x, y, width, height
+//       in points (decorations included, shadows not)
 //   CaptureWindow(u id, h file) -> a{sv}
 //       the window alone, even where others cover it, over its frame (decorations included,
 //       shadows not), at the display's own pixel density
@@ -27,9 +27,8 @@ const OBJECT_PATH = '/dev/mirlet/Shell';
 const INTERFACE = `<node>
   <interface name="dev.mirlet.Shell1">
     <method name="Version"><arg type="u" direction="out"/></method>
-    <method name="GetContent">
+    <method name="GetWindows">
       <arg name="windows" type="a(ussdddd)" direction="out"/>
-      <arg name="displays" type="a(uddddd)" direction="out"/>
     </method>
     <method name="CaptureWindow">
       <arg name="id" type="u" direction="in"/>
@@ -188,7 +187,7 @@ class MirletShell {
         this._serve(invocation, () => new GLib.Variant('(u)', [1]));
     }
 
-    GetContentAsync(params, invocation) {
+    GetWindowsAsync(params, invocation) {
         this._serve(invocation, () => {
             const tracker = Shell.WindowTracker.get_default();
             const windows = windowsOnScreen().map(w => {
@@ -196,13 +195,7 @@ class MirletShell {
                 return [w.get_stable_sequence(), tracker.get_window_app(w)?.get_name() ?? '',
                     w.get_title() ?? '', frame.x, frame.y, frame.width, frame.height];
             });
-            const displays = [];
-            for (let i = 0; i < global.display.get_n_monitors(); i++) {
-                const frame = global.display.get_monitor_geometry(i);
-                displays.push([i, frame.x, frame.y, frame.width, frame.height,
-                    global.display.get_monitor_scale(i)]);
-            }
-            return new GLib.Variant('(a(ussdddd)a(uddddd))', [windows, displays]);
+            return new GLib.Variant('(a(ussdddd))', [windows]);
         });
     }
 

@@ -14,31 +14,58 @@
 namespace mirlet::loadable {
 namespace {
 
+// A socket connected without waiting; -1 when nobody listens at `path` (a compositor whose queue
+// of connections is full, EAGAIN, is there: that gives -2).
+int connectNow(std::string path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return -1;
+  path.copy(address.sun_path, path.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  const int error = errno;
+  ::close(fd);
+  return error == EAGAIN ? -2 : -1;
+}
+
+pid_t peerOf(int fd) {
+  ucred credentials{};
+  socklen_t length = sizeof credentials;
+  if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return -1;
+  return credentials.pid;
+}
+
+enum class Session { x11, sway, otherWayland };
+
 // A Wayland session: WAYLAND_DISPLAY names a socket (in XDG_RUNTIME_DIR, or a path) where a
 // compositor takes connections. Its X clients run on XWayland, which sees none of the native
 // windows, so such a session never goes to X11. A socket left behind by a compositor that has
-// gone refuses the connection; one whose queue is full (EAGAIN) has a compositor behind it.
-bool waylandSession() {
-  static const bool answered = [] {
+// gone refuses the connection.
+//
+// sway's sessions go to mirlet-wayland.so; every other Wayland session to mirlet-shell.so, which
+// asks the session bus for GNOME Shell or KWin and so loads libsystemd, which sway's runs are
+// spared. sway is the compositor when the process behind SWAYSOCK is the one behind
+// WAYLAND_DISPLAY: a SWAYSOCK left over from another session does not count.
+Session session() {
+  static const Session answered = [] {
     const char* name = std::getenv("WAYLAND_DISPLAY");
-    if (name == nullptr || *name == '\0') return false;
+    if (name == nullptr || *name == '\0') return Session::x11;
     std::string path = name;
     if (path.front() != '/') {
       const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-      if (runtime == nullptr || *runtime == '\0') return false;
+      if (runtime == nullptr || *runtime == '\0') return Session::x11;
       path = std::string(runtime) + "/" + path;
     }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
-    path.copy(address.sun_path, path.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return false;
-    const bool connected =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
-        errno == EAGAIN;
-    ::close(fd);
-    return connected;
+    const int compositor = connectNow(path);
+    if (compositor == -1) return Session::x11;
+    const char* swaysock = std::getenv("SWAYSOCK");
+    const int sway = swaysock != nullptr ? connectNow(swaysock) : -1;
+    const pid_t peer = peerOf(compositor);
+    const bool isSway = peer > 0 && peer == peerOf(sway);
+    for (const int fd : {compositor, sway})
+      if (fd >= 0) ::close(fd);
+    return isSway ? Session::sway : Session::otherWayland;
   }();
   return answered;
 }
@@ -46,10 +73,15 @@ bool waylandSession() {
 // On X11 the listing needs libxcb and RandR alone, and the pictures three more of libxcb's
 // extensions: loading those costs a quarter of a millisecond, which `windows` does not pay.
 const Result<const mirlet_screen_module*>& listing() {
-  return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<X11Module>();
+  switch (session()) {
+    case Session::sway: return loadedModule<WaylandModule>();
+    case Session::otherWayland: return loadedModule<ShellModule>();
+    case Session::x11: break;
+  }
+  return loadedModule<X11Module>();
 }
 const Result<const mirlet_screen_module*>& pictures() {
-  return waylandSession() ? loadedModule<WaylandModule>() : loadedModule<X11PicturesModule>();
+  return session() == Session::x11 ? loadedModule<X11PicturesModule>() : listing();
 }
 
 Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }

@@ -28,6 +28,11 @@ struct WaylandModule {
   static constexpr const char* kEntry = "mirlet_wayland_entry";
   using Table = mirlet_screen_module;
 };
+struct ShellModule {
+  static constexpr const char* kFile = "mirlet-shell.so";
+  static constexpr const char* kEntry = "mirlet_shell_entry";
+  using Table = mirlet_screen_module;
+};
 struct PngModule {
   static constexpr const char* kFile = "mirlet-png.so";
   static constexpr const char* kEntry = "mirlet_png_entry";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "mirlet/platform/linux/wayland/desktop_entry.hpp"
 #include "mirlet/platform/linux/wayland/screencopy.hpp"
@@ -23,44 +24,77 @@ class SwayDesktop final : public Desktop {
  public:
   SwayDesktop(Session& session, SwayIpc ipc) : session_(session), ipc_(std::move(ipc)) {}
 
-  Result<std::vector<Window>> windows() override {
+  // Any client may list and copy here: there is nothing to ask.
+  Result<bool> access(bool) override { return true; }
+
+  Result<void> listWindows(const mirlet_content_sink& sink) override {
+    const auto listed = windows();
+    if (!listed) return failure(listed.error());
+    for (const Listed& w : **listed) {
+      const Rect& f = w.tree.frame;
+      const mirlet_window window{w.tree.id,           {f.x, f.y, f.width, f.height},
+                                 w.tree.title.data(), w.tree.title.size(),
+                                 w.app.data(),        w.app.size()};
+      sink.window(sink.context, &window);
+    }
+    return {};
+  }
+
+  Result<pixels::Picture> captureWindow(std::uint32_t id, std::int64_t width,
+                                        std::int64_t height) override {
+    const auto listed = windows();
+    if (!listed) return failure(listed.error());
+    const auto window =
+        std::ranges::find(**listed, id, [](const Listed& w) { return w.tree.id; });
+    if (window == (*listed)->end()) return failure("no window on screen has that id");
+    for (auto above = (*listed)->begin(); above != window; ++above)
+      if (overlaps(above->tree.frame, window->tree.frame))
+        return failure("another window covers it, and only what shows can be copied here");
+    return wayland::captureArea(session_, window->tree.frame, width, height);
+  }
+
+  Result<pixels::Picture> captureArea(const mirlet_rect& frame, std::int64_t width,
+                                      std::int64_t height) override {
+    return wayland::captureArea(session_, {frame.x, frame.y, frame.width, frame.height}, width,
+                                height);
+  }
+
+ private:
+  struct Listed {
+    TreeWindow tree;
+    std::string app;
+  };
+
+  // The tree's windows with their applications named, asked for once per run: one snapshot, as
+  // the commands expect.
+  Result<const std::vector<Listed>*> windows() {
     if (!listed_) {
       auto tree = ipc_.receive(SwayIpc::kGetTree);
       if (!tree) return failure(tree.error());
       auto found = visibleWindows(*tree);
       if (!found) return failure(found.error());
-      std::vector<Window> windows;
+      std::vector<Listed> listed;
       for (TreeWindow& w : *found) {
         // X clients are named by their class, as on X11.
         std::string app = w.xwayland ? w.xClass : applicationName(w.appId);
-        windows.push_back({w.id, std::move(w.title), std::move(app), w.frame});
+        listed.push_back({std::move(w), std::move(app)});
       }
-      listed_ = std::move(windows);
+      listed_ = std::move(listed);
     }
-    return *listed_;
+    return &*listed_;
   }
 
-  Result<pixels::Picture> captureWindow(std::uint32_t id, PixelSize size) override {
-    const auto listed = windows();
-    if (!listed) return failure(listed.error());
-    const auto window = std::ranges::find(*listed, id, &Window::windowID);
-    if (window == listed->end()) return failure("no window on screen has that id");
-    for (auto above = listed->begin(); above != window; ++above)
-      if (overlaps(above->frame, window->frame))
-        return failure("another window covers it, and only what shows can be copied here");
-    return captureArea(session_, window->frame, size);
-  }
-
- private:
   Session& session_;
   SwayIpc ipc_;
-  std::optional<std::vector<Window>> listed_;  // one snapshot per run, as the commands expect
+  std::optional<std::vector<Listed>> listed_;
 };
 
-// The desktop of this session. Compositors that list their windows with ext-foreign-toplevel-list
-// and capture one with ext-image-copy-capture (newer wlroots) would get a desktop of their own
-// here, chosen by `session.offers(…)`; GNOME and KDE Plasma theirs.
-Result<Screen> connectScreen() {
+}  // namespace
+
+// Compositors that list their windows with ext-foreign-toplevel-list and capture one with
+// ext-image-copy-capture (newer wlroots) would get a desktop of their own, chosen by
+// `session.offers(…)`.
+Result<Screen> connectSway() {
   // sway's tree is asked for first, so that sway builds it while the Wayland globals come.
   std::optional<SwayIpc> ipc;
   if (auto connected = SwayIpc::connect(); connected && connected->send(SwayIpc::kGetTree))
@@ -74,14 +108,6 @@ Result<Screen> connectScreen() {
       screen.session->screencopy() != nullptr && screen.session->shm() != nullptr)
     screen.desktop = std::make_unique<SwayDesktop>(*screen.session, std::move(*ipc));
   return screen;
-}
-
-}  // namespace
-
-Result<Screen*> screen() {
-  static Result<Screen> connected = connectScreen();
-  if (!connected) return failure(connected.error());
-  return &*connected;
 }
 
 }  // namespace mirlet::wayland

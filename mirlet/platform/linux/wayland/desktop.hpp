@@ -1,25 +1,32 @@
 #pragma once
-// The screen of a Wayland session. The displays and the pictures of the screen are the same on
-// every compositor that offers them (wl_output, xdg-output, screencopy); which windows there are,
-// and how one is captured alone, each kind of desktop tells its own way: a `Desktop`.
+// The screen of a Wayland session. The displays come from every compositor alike (wl_output,
+// xdg-output); which windows there are, how one is captured alone and how the screen is copied,
+// each kind of desktop tells its own way: a `Desktop`. sway's is here (desktop.cpp); GNOME
+// Shell's and KWin's speak D-Bus and live in the shell module.
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
+#include "mirlet/platform/linux/module.h"
 #include "mirlet/platform/linux/pixels/picture.hpp"
 #include "mirlet/platform/linux/wayland/session.hpp"
-#include "mirlet/platform/screen_capture.hpp"
 
 namespace mirlet::wayland {
 
 class Desktop {
  public:
   virtual ~Desktop() = default;
-  // The windows on screen, front to back.
-  virtual Result<std::vector<Window>> windows() = 0;
-  // The window alone at exactly `size`, or why this desktop cannot give it.
-  virtual Result<pixels::Picture> captureWindow(std::uint32_t id, PixelSize size) = 0;
+  // Whether mirlet may list the windows and take pictures: as things stand (`ask` false), or
+  // after asking where the desktop has a way to.
+  virtual Result<bool> access(bool ask) = 0;
+  // The windows on screen, front to back, each lent to `sink.window`.
+  virtual Result<void> listWindows(const mirlet_content_sink& sink) = 0;
+  // The window alone at exactly `width` x `height` pixels, or why this desktop cannot give it.
+  virtual Result<pixels::Picture> captureWindow(std::uint32_t id, std::int64_t width,
+                                                std::int64_t height) = 0;
+  // What the screen shows inside `frame` (points), at exactly `width` x `height` pixels.
+  virtual Result<pixels::Picture> captureArea(const mirlet_rect& frame, std::int64_t width,
+                                              std::int64_t height) = 0;
 };
 
 // The session, and the desktop that tells its windows; no desktop on a compositor that has no
@@ -29,11 +36,12 @@ struct Screen {
   std::unique_ptr<Desktop> desktop;
 };
 
-// Connects once per process; later calls give the same screen, or the same reason.
-Result<Screen*> screen();
+// sway's screen: its IPC for the windows, wlroots' screencopy for the pictures.
+Result<Screen> connectSway();
 
-// What every compositor that mirlet cannot see windows on answers.
+// What a compositor that mirlet cannot see windows on answers.
 inline constexpr const char* kNoWindows =
-    "this compositor shows mirlet no windows (it needs sway's IPC and wlroots' screencopy)";
+    "this desktop shows mirlet no windows: mirlet knows sway (its IPC and wlroots' screencopy), "
+    "GNOME Shell (with mirlet's extension) and KDE Plasma's KWin";
 
 }  // namespace mirlet::wayland

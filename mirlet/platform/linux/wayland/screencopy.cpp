@@ -177,9 +177,10 @@ Result<Picture> capturePart(Session& session, const Output& output, const Overla
 
 }  // namespace
 
-Result<Picture> captureArea(Session& session, const Rect& frame, PixelSize size) {
-  if (size.width <= 0 || size.height <= 0 || size.width > kLargestSide ||
-      size.height > kLargestSide || !(width(frame) > 0) || !(height(frame) > 0))
+Result<Picture> captureArea(Session& session, const Rect& frame, std::int64_t width,
+                            std::int64_t height) {
+  if (width <= 0 || height <= 0 || width > kLargestSide || height > kLargestSide ||
+      !(mirlet::width(frame) > 0) || !(mirlet::height(frame) > 0))
     return failure("no picture of that size can be taken");
   // A window or a display lies on one output. Composing a picture of several outputs of different
   // densities is left out: neither command asks for one (a window across outputs cannot be had
@@ -188,8 +189,8 @@ Result<Picture> captureArea(Session& session, const Rect& frame, PixelSize size)
     const auto part = overlap(frame, output->logical);
     if (part && part->x0 == minX(frame) && part->y0 == minY(frame) && part->x1 == maxX(frame) &&
         part->y1 == maxY(frame))
-      return capturePart(session, *output, *part, static_cast<std::uint32_t>(size.width),
-                         static_cast<std::uint32_t>(size.height));
+      return capturePart(session, *output, *part, static_cast<std::uint32_t>(width),
+                         static_cast<std::uint32_t>(height));
   }
   return failure("the area is not wholly on one output");
 }
