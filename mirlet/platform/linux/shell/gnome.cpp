@@ -24,14 +24,6 @@ constexpr const char* kUuid = "mirlet@mirlet.dev";
 // than for an answer.
 constexpr std::chrono::milliseconds kPictureTime{5000};
 
-// A file descriptor, closed when it goes.
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 struct Mapped {
   void* address = MAP_FAILED;
   std::size_t size = 0;

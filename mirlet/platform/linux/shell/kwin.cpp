@@ -31,15 +31,6 @@ constexpr const char* kAnswerPath = "/dev/mirlet/KWin";
 // KWin renders the window into a picture of its own and writes it from a thread of its own.
 constexpr std::chrono::milliseconds kPictureTime{5000};
 
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() { reset(); }
-  void reset() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-};
-
 struct KWinWindow {
   std::uint32_t id = 0;
   std::string uuid, app, title;

@@ -1,12 +1,24 @@
 #pragma once
 // Pixels that a desktop sent over a file or a pipe, as mirlet's pictures.
 
+#include <unistd.h>
+
 #include <cstdint>
 
 #include "mirlet/platform/linux/pixels/picture.hpp"
 #include "mirlet/platform/linux/shell/bus.hpp"
 
 namespace mirlet::shell {
+
+// A file descriptor (a memory file, a pipe's end, a script's file), closed when it goes.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() { reset(); }
+  void reset() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+};
 
 // How the desktop laid its pixels out: 4 bytes each, rows top down.
 struct SentLayout {
