@@ -52,8 +52,11 @@ TEST(SwayTree, VisibleWindowsFrontToBackWithTheirTitleBars) {
   EXPECT_EQ((*windows)[0].appId, "app31");
   EXPECT_EQ((*windows)[0].title, "w31");
 
-  for (const char* broken : {"", "[]", "{\"type\":\"root\"", "{\"type\":\"output\"}"})
+  // GET_OUTPUTS answers a list: an object (an error's answer) is no outputs.
+  for (const char* broken : {"", "[]", "{\"type\":\"root\"", "{\"type\":\"output\"}"}) {
     EXPECT_FALSE(sway::visibleWindows(broken)) << broken;
+    EXPECT_EQ(sway::activeOutputs(broken).has_value(), std::string(broken) == "[]") << broken;
+  }
 }
 
 TEST(DesktopEntry, NameInTheLanguageOfTheLocale) {
