@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "mirlet/platform/linux/wayland/desktop_entry.hpp"
-#include "mirlet/platform/linux/wayland/sway_tree.hpp"
+#include "mirlet/platform/linux/sway/desktop_entry.hpp"
+#include "mirlet/platform/linux/sway/sway_tree.hpp"
 
 namespace mirlet::testing {
 namespace {
@@ -38,10 +38,10 @@ TEST(SwayTree, VisibleWindowsFrontToBackWithTheirTitleBars) {
     {"id":3,"name":"B","nodes":[{"id":40,"nodes":[)" +
                            view(41, true, R"({"x":1280,"y":0,"width":800,"height":600})", 0) +
                            R"(]}]}]})";
-  const auto windows = wayland::visibleWindows(tree);
+  const auto windows = sway::visibleWindows(tree);
   ASSERT_TRUE(windows) << windows.error();
   std::string seen;
-  for (const wayland::TreeWindow& w : *windows)
+  for (const sway::TreeWindow& w : *windows)
     seen += std::to_string(w.id) + "@" + std::to_string(int(w.frame.x)) + "," +
             std::to_string(int(w.frame.y)) + "," + std::to_string(int(w.frame.width)) + "x" +
             std::to_string(int(w.frame.height)) + " ";
@@ -52,8 +52,11 @@ TEST(SwayTree, VisibleWindowsFrontToBackWithTheirTitleBars) {
   EXPECT_EQ((*windows)[0].appId, "app31");
   EXPECT_EQ((*windows)[0].title, "w31");
 
-  for (const char* broken : {"", "[]", "{\"type\":\"root\"", "{\"type\":\"output\"}"})
-    EXPECT_FALSE(wayland::visibleWindows(broken)) << broken;
+  // GET_OUTPUTS answers a list: an object (an error's answer) is no outputs.
+  for (const char* broken : {"", "[]", "{\"type\":\"root\"", "{\"type\":\"output\"}"}) {
+    EXPECT_FALSE(sway::visibleWindows(broken)) << broken;
+    EXPECT_EQ(sway::activeOutputs(broken).has_value(), std::string(broken) == "[]") << broken;
+  }
 }
 
 TEST(DesktopEntry, NameInTheLanguageOfTheLocale) {
@@ -69,8 +72,8 @@ TEST(DesktopEntry, NameInTheLanguageOfTheLocale) {
       {"fr_FR", "Web"},
   };
   for (const auto& [locale, name] : cases)
-    EXPECT_EQ(wayland::desktopEntryName(entry, locale).value_or("-"), name) << locale;
-  EXPECT_EQ(wayland::desktopEntryName("[Desktop Action x]\nName=Other\n", "").value_or("-"), "-");
+    EXPECT_EQ(sway::desktopEntryName(entry, locale).value_or("-"), name) << locale;
+  EXPECT_EQ(sway::desktopEntryName("[Desktop Action x]\nName=Other\n", "").value_or("-"), "-");
 }
 
 }  // namespace

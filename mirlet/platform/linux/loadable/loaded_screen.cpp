@@ -43,9 +43,9 @@ enum class Session { x11, sway, otherWayland };
 // windows, so such a session never goes to X11. A socket left behind by a compositor that has
 // gone refuses the connection.
 //
-// sway's sessions go to mirlet-wayland.so; every other Wayland session to mirlet-shell.so, which
-// asks the session bus for GNOME Shell or KWin and so loads libsystemd, which sway's runs are
-// spared. sway is the compositor when the process behind SWAYSOCK is the one behind
+// sway's sessions go to mirlet-sway.so for the listings and to mirlet-wayland.so for access and
+// pictures; every other Wayland session to mirlet-shell.so, which asks the session bus for GNOME
+// Shell or KWin and so loads libsystemd, which sway's runs are spared. sway is the compositor when the process behind SWAYSOCK is the one behind
 // WAYLAND_DISPLAY: a SWAYSOCK left over from another session does not count.
 Session session() {
   static const Session answered = [] {
@@ -71,17 +71,29 @@ Session session() {
 }
 
 // On X11 the listing needs libxcb and RandR alone, and the pictures three more of libxcb's
-// extensions: loading those costs a quarter of a millisecond, which `windows` does not pay.
+// extensions: loading those costs a quarter of a millisecond, which `windows` does not pay. On
+// sway the listing needs its IPC alone, and libwayland-client with libffi only the pictures and
+// the answer on access (whether sway offers screencopy): loading them is about a millisecond.
 const Result<const mirlet_screen_module*>& listing() {
   switch (session()) {
-    case Session::sway: return loadedModule<WaylandModule>();
+    case Session::sway: return loadedModule<SwayModule>();
     case Session::otherWayland: return loadedModule<ShellModule>();
     case Session::x11: break;
   }
   return loadedModule<X11Module>();
 }
 const Result<const mirlet_screen_module*>& pictures() {
-  return session() == Session::x11 ? loadedModule<X11PicturesModule>() : listing();
+  switch (session()) {
+    case Session::sway: return loadedModule<WaylandModule>();
+    case Session::otherWayland: return loadedModule<ShellModule>();
+    case Session::x11: break;
+  }
+  return loadedModule<X11PicturesModule>();
+}
+// Whether the screen may be captured: X11's listing module answers it without the pictures'
+// libraries; on sway it is a question about the pictures.
+const Result<const mirlet_screen_module*>& accessTable() {
+  return session() == Session::sway ? pictures() : listing();
 }
 
 Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
@@ -127,7 +139,7 @@ class LoadedScreenAccess final : public ScreenAccess {
 
  private:
   static bool allowed(int ask) {
-    const auto& module = listing();
+    const auto& module = accessTable();
     int answer = 0;
     mirlet_reason why{};
     return module && (*module)->access(ask, &answer, &why) == 0 && answer != 0;

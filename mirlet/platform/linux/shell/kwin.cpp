@@ -16,7 +16,7 @@
 
 #include "mirlet/platform/linux/shell/desktops.hpp"
 #include "mirlet/platform/linux/shell/sent_pixels.hpp"
-#include "mirlet/platform/linux/wayland/desktop_entry.hpp"
+#include "mirlet/platform/linux/sway/desktop_entry.hpp"
 
 namespace mirlet::shell {
 
@@ -120,7 +120,7 @@ Result<std::vector<KWinWindow>> readWindows(sd_bus_message* message) {
     // from its app id), else the window's class, which KWin gives in lower case.
     const std::string& desktopFile = std::get<std::string>(texts[1]);
     window.app = desktopFile.empty() ? std::get<std::string>(texts[2])
-                                     : wayland::applicationName(desktopFile);
+                                     : sway::applicationName(desktopFile);
     window.title = std::get<std::string>(texts[3]);
     window.frame = {std::get<double>(texts[4]), std::get<double>(texts[5]),
                     std::get<double>(texts[6]), std::get<double>(texts[7])};

@@ -4,13 +4,15 @@
 #include <optional>
 #include <vector>
 
-#include "mirlet/platform/linux/wayland/desktop_entry.hpp"
+#include "mirlet/platform/linux/sway/listing.hpp"
+#include "mirlet/platform/linux/sway/sway_ipc.hpp"
 #include "mirlet/platform/linux/wayland/screencopy.hpp"
-#include "mirlet/platform/linux/wayland/sway_ipc.hpp"
-#include "mirlet/platform/linux/wayland/sway_tree.hpp"
 
 namespace mirlet::wayland {
 namespace {
+
+using sway::NamedWindow;
+using sway::SwayIpc;
 
 bool overlaps(const Rect& a, const Rect& b) {
   return std::max(minX(a), minX(b)) < std::min(maxX(a), maxX(b)) &&
@@ -30,7 +32,7 @@ class SwayDesktop final : public Desktop {
   Result<void> listWindows(const mirlet_content_sink& sink) override {
     const auto listed = windows();
     if (!listed) return failure(listed.error());
-    for (const Listed& w : **listed) {
+    for (const NamedWindow& w : **listed) {
       const Rect& f = w.tree.frame;
       const mirlet_window window{w.tree.id,           {f.x, f.y, f.width, f.height},
                                  w.tree.title.data(), w.tree.title.size(),
@@ -45,7 +47,7 @@ class SwayDesktop final : public Desktop {
     const auto listed = windows();
     if (!listed) return failure(listed.error());
     const auto window =
-        std::ranges::find(**listed, id, [](const Listed& w) { return w.tree.id; });
+        std::ranges::find(**listed, id, [](const NamedWindow& w) { return w.tree.id; });
     if (window == (*listed)->end()) return failure("no window on screen has that id");
     for (auto above = (*listed)->begin(); above != window; ++above)
       if (overlaps(above->tree.frame, window->tree.frame))
@@ -60,33 +62,22 @@ class SwayDesktop final : public Desktop {
   }
 
  private:
-  struct Listed {
-    TreeWindow tree;
-    std::string app;
-  };
-
   // The tree's windows with their applications named, asked for once per run: one snapshot, as
   // the commands expect.
-  Result<const std::vector<Listed>*> windows() {
+  Result<const std::vector<NamedWindow>*> windows() {
     if (!listed_) {
-      auto tree = ipc_.receive(SwayIpc::kGetTree);
+      const auto tree = ipc_.receive(SwayIpc::kGetTree);
       if (!tree) return failure(tree.error());
-      auto found = visibleWindows(*tree);
-      if (!found) return failure(found.error());
-      std::vector<Listed> listed;
-      for (TreeWindow& w : *found) {
-        // X clients are named by their class, as on X11.
-        std::string app = w.xwayland ? w.xClass : applicationName(w.appId);
-        listed.push_back({std::move(w), std::move(app)});
-      }
-      listed_ = std::move(listed);
+      auto named = sway::namedWindows(*tree);
+      if (!named) return failure(named.error());
+      listed_ = std::move(*named);
     }
     return &*listed_;
   }
 
   Session& session_;
   SwayIpc ipc_;
-  std::optional<std::vector<Listed>> listed_;
+  std::optional<std::vector<NamedWindow>> listed_;
 };
 
 }  // namespace
@@ -97,7 +88,7 @@ class SwayDesktop final : public Desktop {
 Result<Screen> connectSway() {
   // sway's tree is asked for first, so that sway builds it while the Wayland globals come.
   std::optional<SwayIpc> ipc;
-  if (auto connected = SwayIpc::connect(); connected && connected->send(SwayIpc::kGetTree))
+  if (auto connected = SwayIpc::connect(); connected && connected->send({SwayIpc::kGetTree}))
     ipc.emplace(std::move(*connected));
   auto session = Session::connect();
   if (!session) return failure(session.error());

@@ -1,4 +1,4 @@
-#include "mirlet/platform/linux/wayland/desktop_entry.hpp"
+#include "mirlet/platform/linux/sway/desktop_entry.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace mirlet::wayland {
+namespace mirlet::sway {
 namespace {
 
 std::string environment(const char* name) {
@@ -136,4 +136,4 @@ std::string applicationName(const std::string& appId) {
   return name;
 }
 
-}  // namespace mirlet::wayland
+}  // namespace mirlet::sway

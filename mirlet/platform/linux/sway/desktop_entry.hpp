@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace mirlet::wayland {
+namespace mirlet::sway {
 
 // The Name of the entry's [Desktop Entry] group, in the language of `locale` (a POSIX locale
 // such as "de_CH.UTF-8@euro") where the entry has it; nullopt when it has no Name.
@@ -15,4 +15,4 @@ std::optional<std::string> desktopEntryName(std::string_view entry, std::string_
 // id (in XDG_DATA_HOME, then XDG_DATA_DIRS; the id as it is, then in lower case), else the id.
 std::string applicationName(const std::string& appId);
 
-}  // namespace mirlet::wayland
+}  // namespace mirlet::sway

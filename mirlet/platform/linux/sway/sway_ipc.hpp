@@ -4,15 +4,22 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "mirlet/platform/result.hpp"
 
-namespace mirlet::wayland {
+namespace mirlet::sway {
+
+// How long sway may take to answer one question: it answers in well under a millisecond when it
+// is there; one that is stopped or hung must not hang mirlet.
+inline constexpr std::chrono::milliseconds kAnswerTime{2000};
 
 class SwayIpc {
  public:
+  static constexpr std::uint32_t kGetOutputs = 3;
   static constexpr std::uint32_t kGetTree = 4;
 
   // Connects to SWAYSOCK; fails when it is unset or nobody listens there.
@@ -20,8 +27,9 @@ class SwayIpc {
   SwayIpc(SwayIpc&& other) noexcept;
   ~SwayIpc();
 
-  // Sends a message without waiting, so that its answer can be prepared while other work runs.
-  Result<void> send(std::uint32_t type);
+  // Sends messages without waiting, in one write, so that sway prepares their answers while
+  // other work runs; it answers them in this order.
+  Result<void> send(std::initializer_list<std::uint32_t> types);
   // The payload of the next answer of `type`, within the compositor's answer time.
   Result<std::string> receive(std::uint32_t type);
   // The process behind the socket: the compositor, when it is the Wayland one too.
@@ -33,4 +41,4 @@ class SwayIpc {
   int fd_ = -1;
 };
 
-}  // namespace mirlet::wayland
+}  // namespace mirlet::sway

@@ -1,11 +1,11 @@
-#include "mirlet/platform/linux/wayland/sway_tree.hpp"
+#include "mirlet/platform/linux/sway/sway_tree.hpp"
 
 #include <algorithm>
 #include <limits>
 
 #include <nlohmann/json.hpp>
 
-namespace mirlet::wayland {
+namespace mirlet::sway {
 namespace {
 
 using Json = nlohmann::json;
@@ -106,4 +106,18 @@ Result<std::vector<TreeWindow>> visibleWindows(std::string_view tree) {
   return std::move(floating.windows);
 }
 
-}  // namespace mirlet::wayland
+Result<std::vector<TreeOutput>> activeOutputs(std::string_view outputs) {
+  const Json list = Json::parse(outputs, nullptr, false);
+  if (list.is_discarded() || !list.is_array()) return failure("sway's outputs could not be read");
+  std::vector<TreeOutput> active;
+  for (const Json& output : list) {
+    if (member(output, "active") != true) continue;
+    // FNV-1a: a name's number, the same in every run.
+    std::uint32_t id = 2166136261u;
+    for (const unsigned char c : text(output, "name")) id = (id ^ c) * 16777619u;
+    active.push_back({id, rect(member(output, "rect"))});
+  }
+  return active;
+}
+
+}  // namespace mirlet::sway

@@ -1,4 +1,4 @@
-#include "mirlet/platform/linux/wayland/sway_ipc.hpp"
+#include "mirlet/platform/linux/sway/sway_ipc.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
-#include "mirlet/platform/linux/wayland/session.hpp"
 
-namespace mirlet::wayland {
+namespace mirlet::sway {
 namespace {
 
 constexpr char kMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
@@ -23,7 +23,7 @@ constexpr std::size_t kHeader = sizeof kMagic + 8;
 constexpr std::uint32_t kLargestAnswer = 64u << 20;
 
 std::int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -57,12 +57,17 @@ pid_t SwayIpc::peer() const {
   return credentials.pid;
 }
 
-Result<void> SwayIpc::send(std::uint32_t type) {
-  char message[kHeader] = {};
-  std::memcpy(message, kMagic, sizeof kMagic);
-  std::memcpy(message + sizeof kMagic + 4, &type, 4);  // an empty payload
-  // An empty socket takes fourteen bytes at once.
-  if (::send(fd_, message, sizeof message, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof message))
+Result<void> SwayIpc::send(std::initializer_list<std::uint32_t> types) {
+  std::vector<char> messages(types.size() * kHeader);
+  char* message = messages.data();
+  for (const std::uint32_t type : types) {
+    std::memcpy(message, kMagic, sizeof kMagic);
+    std::memcpy(message + sizeof kMagic + 4, &type, 4);  // an empty payload
+    message += kHeader;
+  }
+  // An empty socket takes a few dozen bytes at once.
+  if (::send(fd_, messages.data(), messages.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(messages.size()))
     return failure(std::string("cannot ask sway: ") + std::strerror(errno));
   return {};
 }
@@ -106,4 +111,4 @@ Result<std::string> SwayIpc::receive(std::uint32_t type) {
   }
 }
 
-}  // namespace mirlet::wayland
+}  // namespace mirlet::sway

@@ -1,5 +1,6 @@
 #pragma once
-// The windows on screen in sway's layout tree (its IPC's GET_TREE answer).
+// The windows on screen in sway's layout tree (its IPC's GET_TREE answer), and its outputs
+// (GET_OUTPUTS).
 
 #include <cstdint>
 #include <string>
@@ -9,7 +10,7 @@
 #include "mirlet/platform/rect.hpp"
 #include "mirlet/platform/result.hpp"
 
-namespace mirlet::wayland {
+namespace mirlet::sway {
 
 struct TreeWindow {
   std::uint32_t id = 0;  // the container's id, which commands and criteria ([con_id=…]) use
@@ -26,4 +27,13 @@ struct TreeWindow {
 // are left out.
 Result<std::vector<TreeWindow>> visibleWindows(std::string_view tree);
 
-}  // namespace mirlet::wayland
+struct TreeOutput {
+  std::uint32_t id = 0;  // from the output's name ("HEADLESS-1"), so it stays while the output does
+  Rect frame;            // points, global space: the place xdg-output gives too
+};
+
+// The outputs that show something (active), in sway's order, which is the order in which they
+// were enabled, as their Wayland globals were announced.
+Result<std::vector<TreeOutput>> activeOutputs(std::string_view outputs);
+
+}  // namespace mirlet::sway
