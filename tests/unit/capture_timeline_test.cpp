@@ -1,27 +1,29 @@
-// Where captured audio lands on the recording's timeline, across switches and outages.
+// Where captured audio lands on the recording's clock, across switches, outages and stalls, and
+// what the capture does when a stream stays quiet.
 
 #include <gtest/gtest.h>
 
 #include "mirlet/platform/linux/pulse/capture_timeline.hpp"
+#include "mirlet/platform/linux/pulse/watchdog.hpp"
 
 namespace mirlet {
 namespace {
 
+constexpr std::int64_t s = 1'000'000'000, ms = 1'000'000;
+
 // One recording, nanoseconds on the monotonic clock from an anchor at 1000 s: a stream delivers,
 // the output switches, silence covers the switch, the new stream's audio comes late.
-TEST(BackendCaptureTimeline, OneAnchorAcrossStreamsAndSilenceOfWhatWasNotHeard) {
-  constexpr std::int64_t s = 1'000'000'000, ms = 1'000'000;
+TEST(CaptureTimeline, OneAnchorAcrossStreamsAndSilenceOfWhatWasNotHeard) {
   pulse::CaptureTimeline timeline(48000);
   timeline.anchor(1000 * s);
   // The first stream's audio was captured 20 ms after the start: silence before it.
   auto placement = timeline.placeAudio(1000 * s + 20 * ms, 2400);
   EXPECT_EQ(placement.silenceBefore, 960);
-  EXPECT_EQ(timeline.take(960), (MediaTime{48'000'000, 48000}));
-  EXPECT_EQ(timeline.take(2400), (MediaTime{48'000'960, 48000}));
+  timeline.take(960 + 2400);
   // Within a run, buffers follow each other while the clock puts them within arrival jitter.
   placement = timeline.placeAudio(1000 * s + 200 * ms, 2400);
   EXPECT_EQ(placement.silenceBefore, 0);
-  EXPECT_EQ(timeline.take(2400), (MediaTime{48'003'360, 48000}));
+  timeline.take(2400);
   // The output switched: silence up to the clock, and the run is over.
   timeline.breakRun();
   EXPECT_EQ(timeline.silenceUntil(1001 * s), 48000 - 5760);
@@ -30,14 +32,13 @@ TEST(BackendCaptureTimeline, OneAnchorAcrossStreamsAndSilenceOfWhatWasNotHeard) 
   // and the timeline never restarts.
   placement = timeline.placeAudio(1001 * s - 10 * ms, 2400);
   EXPECT_EQ(placement.skipFrames, 480);
-  EXPECT_EQ(timeline.take(2400 - 480), (MediaTime{48'048'000, 48000}));
+  timeline.take(2400 - 480);
   EXPECT_EQ(timeline.delivered(), 48000 + 1920);
 }
 
 // A server that stalls either drops what played meanwhile (the run's next buffers stay late: the
 // loss becomes silence) or keeps it and sends it in a burst (late for a moment: nothing changes).
-TEST(BackendCaptureTimeline, AudioLostWithinARunBecomesSilenceAndABurstDoesNot) {
-  constexpr std::int64_t s = 1'000'000'000, ms = 1'000'000;
+TEST(CaptureTimeline, AudioLostWithinARunBecomesSilenceAndABurstDoesNot) {
   for (const bool lost : {true, false}) {
     SCOPED_TRACE(lost ? "lost" : "burst");
     pulse::CaptureTimeline timeline(48000);
@@ -55,6 +56,40 @@ TEST(BackendCaptureTimeline, AudioLostWithinARunBecomesSilenceAndABurstDoesNot) 
       timeline.take(placement.silenceBefore + 4800);
     }
     EXPECT_EQ(silence, lost ? 38400 : 0);
+  }
+}
+
+// Given the time, the stream's age and its last audio: wait while it delivers, silence while
+// it does not, a new stream once it has been silent too long.
+TEST(CaptureWatchdog, SilenceWhileNothingIsHeardAndANewStreamWhenOneStaysSilent) {
+  using pulse::watchdog::Action;
+  struct Case {
+    std::string name;
+    std::optional<std::int64_t> madeAt, lastAudioAt;
+    Action action;
+    std::int64_t nextAt;
+  };
+  const std::int64_t now = 100 * s;
+  const Case cases[] = {
+      {"delivering", now - 10 * s, now - 300 * ms, Action::wait, now + 700 * ms},
+      {"just within a second", now - 10 * s, now - 1 * s, Action::wait, now},
+      {"stalled", now - 10 * s, now - 1 * s - 1, Action::silence, now + 100 * ms},
+      {"no stream", std::nullopt, now - 20 * s, Action::silence, now + 100 * ms},
+      {"new, quiet as an idle null sink", now - 2500 * ms, std::nullopt, Action::silence,
+       now + 100 * ms},
+      {"new, and heard only before it", now - 2500 * ms, now - 2600 * ms, Action::silence,
+       now + 100 * ms},
+      {"new, and never heard", now - 3 * s - 1, std::nullopt, Action::remake, now + 100 * ms},
+      {"silent since its last audio", now - 10 * s, now - 3 * s - 1, Action::remake,
+       now + 100 * ms},
+      {"stalled, not for long enough", now - 10 * s, now - 3 * s, Action::silence,
+       now + 100 * ms},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto decision = pulse::watchdog::decide(now, c.madeAt, c.lastAudioAt);
+    EXPECT_EQ(decision.action, c.action);
+    EXPECT_EQ(decision.nextAt, c.nextAt);
   }
 }
 
