@@ -1,9 +1,10 @@
 // Where captured audio lands on the recording's clock, across switches, outages and stalls, and
-// what the capture does when a stream stays quiet.
+// what the capture does when a stream stays quiet, and how fast an output's clock runs.
 
 #include <gtest/gtest.h>
 
 #include "mirlet/platform/linux/pulse/capture_timeline.hpp"
+#include "mirlet/platform/linux/pulse/drift_tracker.hpp"
 #include "mirlet/platform/linux/pulse/watchdog.hpp"
 
 namespace mirlet {
@@ -90,6 +91,37 @@ TEST(CaptureWatchdog, SilenceWhileNothingIsHeardAndANewStreamWhenOneStaysSilent)
     const auto decision = pulse::watchdog::decide(now, c.madeAt, c.lastAudioAt);
     EXPECT_EQ(decision.action, c.action);
     EXPECT_EQ(decision.nextAt, c.nextAt);
+  }
+}
+
+// 100 ms buffers from an output whose clock runs `ppm` off, arriving up to 8 ms late at random,
+// for 90 s. A stall at 60 s holds 0.8 s of them back: a server that drops them loses 38400
+// frames, which must not read as drift; one that hands them over in a burst loses nothing.
+TEST(DriftTracker, TellsASteadySlopeFromAJumpThatStaysAndABurstThatCatchesUp) {
+  enum class Stall { none, drops, bursts };
+  struct Case {
+    double ppm;
+    Stall stall;
+  };
+  for (const Case& c : {Case{100, Stall::none}, Case{-100, Stall::none}, Case{300, Stall::none},
+                        Case{-300, Stall::none}, Case{1000, Stall::none},
+                        Case{-1000, Stall::none}, Case{-300, Stall::drops},
+                        Case{300, Stall::drops}, Case{-300, Stall::bursts},
+                        Case{1000, Stall::bursts}}) {
+    SCOPED_TRACE(std::to_string(c.ppm) + " ppm, stall " + std::to_string(int(c.stall)));
+    pulse::DriftTracker tracker(48000);
+    std::uint32_t random = 12345;
+    for (int i = 1; i <= 900; ++i) {
+      const auto ready = static_cast<std::int64_t>(i * 100 * ms / (1 + c.ppm / 1e6));
+      random = random * 1664525 + 1013904223;
+      std::int64_t at = 50 * s + ready + static_cast<std::int64_t>(random >> 8) % (8 * ms);
+      const bool held = ready >= 60 * s && ready < 60800 * ms;
+      if (held && c.stall == Stall::drops) continue;
+      if (held && c.stall == Stall::bursts) at = 50 * s + 60800 * ms + i * ms / 10;
+      tracker.arrived(at, 4800);
+    }
+    EXPECT_NEAR(tracker.ppm(), c.ppm, 15);
+    EXPECT_NEAR(tracker.lostFrames(), c.stall == Stall::drops ? 38400 : 0, 480);
   }
 }
 
