@@ -96,9 +96,10 @@ TEST(CaptureWatchdog, SilenceWhileNothingIsHeardAndANewStreamWhenOneStaysSilent)
 
 // 100 ms buffers from an output whose clock runs `ppm` off, arriving up to 8 ms late at random,
 // for 90 s. A stall at 60 s holds 0.8 s of them back: a server that drops them loses 38400
-// frames, which must not read as drift; one that hands them over in a burst loses nothing.
+// frames, which must not read as drift; one that hands them over in a burst loses nothing. One
+// that runs 100 ms late for a whole 4 s stretch, twice, and catches up each time loses nothing.
 TEST(DriftTracker, TellsASteadySlopeFromAJumpThatStaysAndABurstThatCatchesUp) {
-  enum class Stall { none, drops, bursts };
+  enum class Stall { none, drops, bursts, lags };
   struct Case {
     double ppm;
     Stall stall;
@@ -107,7 +108,7 @@ TEST(DriftTracker, TellsASteadySlopeFromAJumpThatStaysAndABurstThatCatchesUp) {
                         Case{-300, Stall::none}, Case{1000, Stall::none},
                         Case{-1000, Stall::none}, Case{-300, Stall::drops},
                         Case{300, Stall::drops}, Case{-300, Stall::bursts},
-                        Case{1000, Stall::bursts}}) {
+                        Case{1000, Stall::bursts}, Case{300, Stall::lags}}) {
     SCOPED_TRACE(std::to_string(c.ppm) + " ppm, stall " + std::to_string(int(c.stall)));
     pulse::DriftTracker tracker(48000);
     std::uint32_t random = 12345;
@@ -118,6 +119,9 @@ TEST(DriftTracker, TellsASteadySlopeFromAJumpThatStaysAndABurstThatCatchesUp) {
       const bool held = ready >= 60 * s && ready < 60800 * ms;
       if (held && c.stall == Stall::drops) continue;
       if (held && c.stall == Stall::bursts) at = 50 * s + 60800 * ms + i * ms / 10;
+      const bool lagging = (ready >= 20 * s && ready < 24300 * ms) ||
+                           (ready >= 40 * s && ready < 44300 * ms);
+      if (lagging && c.stall == Stall::lags) at += 100 * ms;
       tracker.arrived(at, 4800);
     }
     EXPECT_NEAR(tracker.ppm(), c.ppm, 15);
