@@ -8,6 +8,8 @@
 # LOADED_DURATION (default DURATION) sets the length of the recording under load, KILL_AFTER
 # (default 60) when the crash-survival recording is killed.
 #
+# MARKERS=SECONDS runs the marker check alone (see below): 600 for the ten-minute one.
+#
 # MIRLET_SOUND_SERVER (default pulseaudio) picks the private sound server: pulseaudio or pipewire
 # (PipeWire with WirePlumber and pipewire-pulse).
 #
@@ -35,6 +37,78 @@ now() { date +%s.%N; }
 cpu_seconds() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
 peak_kib() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
 duration_of() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"; }
+
+# The marker check, alone (MARKERS=SECONDS; 600 for ten minutes): a click at each second of the
+# output's own clock, recorded by mirlet while parec, beside it, measures how fast that clock runs
+# against the monotonic one. Prints how far each click lies in the file from where the wall clock
+# puts it (a file that kept the output's clock would drift away at its rate), and mirlet's CPU
+# time.
+if [[ -n ${MARKERS:-} ]]; then
+  python3 -c '
+import sys, wave, math, struct
+click = b"".join(struct.pack("<hh", v, v) for v in
+                 (int(16383 * math.sin(2 * math.pi * 1000 * i / 48000)) for i in range(480)))
+with wave.open(sys.argv[1], "wb") as w:
+    w.setnchannels(2); w.setsampwidth(2); w.setframerate(48000)
+    w.writeframes((click + bytes(4 * (48000 - 480))) * int(sys.argv[2]))
+' "$work/markers.wav" $((MARKERS + 30))
+  paplay --latency-msec=100 "$work/markers.wav" 2>/dev/null &
+  sleep 2.5
+  # The output's rate: the least lag of its monitor's arrivals in each 4 s, and how it moves.
+  python3 -c '
+import subprocess, sys, time
+parec = subprocess.Popen(["parec", "-d", "speakers.monitor", "--format=float32le", "--rate=48000",
+                          "--channels=2", "--latency-msec=100"], stdout=subprocess.PIPE)
+frames, start, least = 0, None, {}
+while True:
+    got = len(parec.stdout.read1(65536)) // 8
+    now = time.monotonic()
+    if start is None: start = now
+    frames += got
+    t = now - start
+    if t > float(sys.argv[1]): break
+    lag = t * 48000 - frames
+    b = int(t // 4)
+    if b not in least or lag < least[b][1]: least[b] = (t, lag)
+parec.kill()
+# From one 4 s to the next the least lag moves by the drift alone, unless audio was lost (a
+# jump of many milliseconds): those steps are left out.
+pts = [least[b] for b in sorted(least)][1:]
+steps = [(b[1] - a[1], b[0] - a[0]) for a, b in zip(pts, pts[1:]) if abs(b[1] - a[1]) < 240]
+slope = sum(d for d, _ in steps) / sum(t for _, t in steps)
+print("%.2f" % (-slope / 48000 * 1e6))
+' $((MARKERS + 5)) >"$work/rate" &
+  watcher=$!
+  "$mirlet" audio "$work/markers.m4a" >/dev/null 2>"$work/err" &
+  pid=$!
+  sleep "$MARKERS"
+  cpu=$(cpu_seconds "$pid")
+  kill -INT "$pid"; wait "$pid"
+  wait "$watcher"
+  ffmpeg -v error -i "$work/markers.m4a" -af "pan=mono|c0=c0" -f f32le -ar 48000 - | python3 -c '
+import sys, array
+s = array.array("f"); s.frombytes(sys.stdin.buffer.read())
+ppm, minutes, cpu = float(sys.argv[1]), float(sys.argv[2]) / 60, float(sys.argv[3])
+on, i = [], 0
+while i < len(s):
+    if abs(s[i]) > 0.1: on.append(i); i += 24000
+    else: i += 1
+# Click k plays k seconds of the output clock after the first: k / (1 + ppm) s of the wall clock.
+off = [(f - on[0]) / 48 - k * 1000 / (1 + ppm / 1e6) for k, f in enumerate(on)]
+# A spacing far off a second is silence put in for lost audio (or audio dropped); apart from
+# those, the offsets say how well the file kept the wall clock.
+gaps = [(k + 1, off[k + 1] - off[k]) for k in range(len(on) - 1) if abs(on[k + 1] - on[k] - 48000) > 480]
+kept = [o - sum(g for j, g in gaps if j <= k) for k, o in enumerate(off)]
+print("output clock %+.1f ppm against the monotonic clock; %d clicks in %.1f min" % (ppm, len(on), minutes))
+print("click offsets from the wall clock: last %+.1f ms, largest %+.1f ms (target within 20)" %
+      (off[-1], max(off, key=abs)))
+print("jumps between clicks (click: ms): %s; without them: last %+.1f ms, largest %+.1f ms" %
+      (", ".join("%d: %+.1f" % g for g in gaps) or "none", kept[-1], max(kept, key=abs)))
+print("offsets each minute: %s" % " ".join("%+.1f" % o for o in off[::60]))
+print("mirlet cpu %.3f s/min" % (cpu / minutes))
+' "$(cat "$work/rate")" "$MARKERS" "$cpu"
+  exit 0
+fi
 
 # A long steady tone at half scale. Its player keeps a buffer that rides out busy cores, so the
 # source itself never breaks; the capture still runs at its own short fragments.

@@ -15,8 +15,6 @@ int main(int argc, char** argv) {
   static auto* system = new mirlet::LinuxPlatform();
   mirlet::Platform& platform = system->platform();
   if (mirlet::isRecording(args)) platform.stopSignals.hold();
-  const mirlet::Reporter report{
-      mirlet::writeNote, mirlet::writeLine,
-      [](const std::string& reason) { mirlet::finish(mirlet::failure(reason)); }};
+  const mirlet::Reporter report{mirlet::writeNote, mirlet::writeLine};
   mirlet::finish(mirlet::runCommand(args, platform, report));
 }

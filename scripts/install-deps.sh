@@ -14,7 +14,7 @@ set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config binutils
   libxcb1-dev libxcb-randr0-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
-  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev zlib1g-dev
+  libpulse-dev libavformat-dev libavcodec-dev libavutil-dev libswresample-dev zlib1g-dev
   libwayland-dev wayland-protocols librust-wayland-protocols-dev nlohmann-json3-dev
   libsystemd-dev)
 # Xlib only for the X clients the tests make for themselves.

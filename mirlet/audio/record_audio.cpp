@@ -1,57 +1,41 @@
 #include "mirlet/audio/record_audio.hpp"
 
-#include <semaphore>
-
 #include "mirlet/cli/json.hpp"
 #include "mirlet/cli/permission.hpp"
 
 namespace mirlet {
 namespace {
 
-constexpr const char* kSampleHandlerQueue = "omr.audio";
+// The capture's thread, on which the audio reaches the recorder.
+constexpr const char* kCaptureThread = "omr.audio";
 constexpr const char* kStartFailed = "start_capture_failed: ";
 
 }  // namespace
 
-Result<std::unique_ptr<Recording>> startRecording(Platform& platform,
-                                                                     const std::string& path,
-                                                                     const Reporter& report) {
+CommandResult recordAudio(Platform& platform, const std::string& path, const Reporter& report) {
   (void)ensureScreenAccess(platform.screenAccess);
   const auto displays = platform.screen.listDisplays();
   if (!displays || displays->empty()) return failure("no_display");
 
-  // Audio that cannot be written is lost: the recording ends at once, and says why.
-  auto recorder = AudioRecorder::make(
-      platform.audioRecording, platform.fileManager, path,
-      [fail = report.fail](const std::string& reason) { fail("write_failed: " + reason); });
+  // The recorder comes first and goes last: the capture, dropped before it on every way out,
+  // never delivers to a recorder that is gone.
+  auto recorder = platform.audioRecording.makeRecorder(path);
   if (!recorder) return failure(kStartFailed + recorder.error());
-
-  auto capture = platform.audioRecording.makeSystemAudioCapture(48000, 2);
-  if (auto started = capture->start(**recorder, kSampleHandlerQueue); !started)
-    return failure(kStartFailed + started.error());
-  return std::make_unique<Recording>(std::move(capture), std::move(*recorder));
-}
-
-void Recording::stop() {
-  // No buffer is delivered after this, so the file can close.
-  capture_->stop();
-  std::binary_semaphore complete(0);
-  recorder_->finish([&complete] { complete.release(); });
-  complete.acquire();
-}
-
-CommandResult recordAudio(Platform& platform, const std::string& path, const Reporter& report) {
-  auto recording = startRecording(platform, path, report);
-  if (!recording) return failure(recording.error());
+  auto capture = platform.audioRecording.startCapture((*recorder)->sink(), kCaptureThread);
+  if (!capture) return failure(kStartFailed + capture.error());
   report.line(JsonWriter(Solidus::asIs)
                   .beginObject()
                   .key("ok").value(true)
                   .key("recording").value(path)
                   .endObject()
                   .text());
-  // A stop asked for during the start has waited, pending, and is taken here at once.
-  platform.stopSignals.wait();
-  (*recording)->stop();
+
+  // One wait, after the line: for a stop asked for (also during the start: it has waited,
+  // pending), or for a file that fails, whenever it failed.
+  platform.stopSignals.wait((*recorder)->failureDescriptor());
+  capture->reset();
+  if (auto finished = (*recorder)->finish(); !finished)
+    return failure("write_failed: " + finished.error());
   report.note("stopped\n");
   return lineWritten();
 }

@@ -1,8 +1,7 @@
 #pragma once
 // What a command gives back: its result line, or the reason it failed. `main` writes either and
 // ends the process. While a command runs it reports through a Reporter: notes for people the
-// moment they happen, and for `audio`, whose line comes when the recording starts and whose end
-// comes later, the line and a failure that ends the run.
+// moment they happen, and for `audio`, whose line comes when the recording starts, that line.
 
 #include <functional>
 #include <string>
@@ -25,8 +24,6 @@ struct Reporter {
   NoteSink note;
   // Writes the line (without its line feed) at once, flushed.
   std::function<void(std::string_view line)> line;
-  // Ends the run with a failure reason; may be called from any thread.
-  std::function<void(const std::string& reason)> fail;
 };
 
 }  // namespace mirlet

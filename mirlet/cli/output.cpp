@@ -20,6 +20,13 @@ void writeToStandardError(std::string_view text) {
   }
 }
 
+[[noreturn]] void endProcess(int status) {
+  std::fflush(stdout);
+  // Other threads may still be inside the platform's libraries: running static destructors or
+  // atexit handlers under them could crash or hang, so the process ends here and now.
+  std::_Exit(status);
+}
+
 }  // namespace
 
 void finish(const CommandResult& result) {
@@ -39,12 +46,5 @@ void writeLine(std::string_view line) {
 }
 
 void writeNote(std::string_view text) { writeToStandardError(text); }
-
-void endProcess(int status) {
-  std::fflush(stdout);
-  // Other threads may still be inside the platform's libraries: running static destructors or
-  // atexit handlers under them could crash or hang, so the process ends here and now.
-  std::_Exit(status);
-}
 
 }  // namespace mirlet

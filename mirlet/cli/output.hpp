@@ -10,7 +10,7 @@ namespace mirlet {
 
 // Writes the command's line (and a line feed) to standard output, flushed, and ends with status 0
 // (a line that already went out, `lineWritten`, is not written again); or writes its reason (and
-// a line feed) to standard error and ends with status 1. From any thread.
+// a line feed) to standard error and ends with status 1. The end of every run, on the main thread.
 [[noreturn]] void finish(const CommandResult& result);
 
 // Writes a line (and a line feed) to standard output at once, flushed.
@@ -18,9 +18,5 @@ void writeLine(std::string_view line);
 
 // Writes a note (which carries its own line feed) to standard error in one write.
 void writeNote(std::string_view text);
-
-// The end of every run, from any thread: flushes standard output and ends the process at once,
-// without running static destructors under threads that are still working.
-[[noreturn]] void endProcess(int status);
 
 }  // namespace mirlet

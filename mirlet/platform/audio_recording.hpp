@@ -1,84 +1,56 @@
 #pragma once
-// Recording what the machine plays: a capture of the system's audio, and the file it goes into.
+// Recording what the machine plays: a capture that delivers into a recorder, which writes the
+// file.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "mirlet/platform/result.hpp"
-#include "mirlet/platform/media_time.hpp"
 
 namespace mirlet {
 
-// Captured audio: `frameCount` interleaved 32-bit float frames of `channelCount` samples each,
-// or silence of that length when `samples` is null. Valid only during the call that hands it
-// over; whoever keeps it copies it.
-struct SampleBuffer {
-  bool isValid = false;
-  MediaTime presentationTimeStamp;
-  int sampleRate = 0;
-  int channelCount = 0;
-  const float* samples = nullptr;
-  std::int64_t frameCount = 0;
+// Captured audio on its way to the recorder: `frames` frames in the recording's format (the
+// backend's one format for its capture and its file), or silence of that length when `samples` is
+// null. Each call continues the one before on the recording's one clock, whose frame 0 is the
+// moment the capture started. Called on the capture's thread; it never waits.
+struct AudioSink {
+  void* context = nullptr;
+  void (*audio)(void* context, const float* samples, std::int64_t frames) = nullptr;
 };
 
-class SampleHandler {
+// The recording's file, written as the audio comes, on a thread of its own.
+class AudioRecorder {
  public:
-  virtual ~SampleHandler() = default;
-  virtual void didOutputSampleBuffer(const SampleBuffer& buffer) = 0;
+  // A recorder dropped without `finish` removes its file: its recording never ran.
+  virtual ~AudioRecorder() = default;
+  virtual AudioSink sink() = 0;
+  // Becomes readable (poll) as soon as the file cannot be written any more: a full disk, an I/O
+  // error, the file removed.
+  virtual int failureDescriptor() const = 0;
+  // No audio follows. Returns once the file is complete; or why it could not be written, the file
+  // then ending at its last complete fragment, readable.
+  virtual Result<void> finish() = 0;
 };
 
-// What the machine plays, for as long as the capture runs: whatever output is the default at
-// each moment, with silence for the moments that no output can be heard.
+// What the machine plays: whatever output is the default at each moment, with silence for the
+// moments that no output can be heard. Dropping it ends the capture, the audio up to then
+// delivered; no delivery runs after that.
 class AudioCapture {
  public:
   virtual ~AudioCapture() = default;
-  // Starts delivering to `handler`, one buffer at a time and in order, on one thread that is
-  // named `queueLabel`. Returns once the capture runs, or why it cannot, within a bounded wait.
-  virtual Result<void> start(SampleHandler& handler, const std::string& queueLabel) = 0;
-  // Ends the capture, the audio up to now delivered: when this returns no buffer is being
-  // delivered, and none follows.
-  virtual void stop() = 0;
 };
-
-// Encoder settings of an audio file, which always holds AAC.
-struct AudioOutputSettings {
-  int sampleRate = 48000;
-  int numberOfChannels = 2;
-  int encoderBitRate = 128000;
-};
-
-// One AAC track in an M4A file, written as the audio comes.
-class AudioFile {
- public:
-  virtual ~AudioFile() = default;
-  // A live source's file: it never makes its caller wait, it reports not ready instead (while
-  // its queue is full, and once it is finishing).
-  virtual bool isReadyForMoreMediaData() const = 0;
-  // Writing begins, and the file's timeline starts at `time`.
-  virtual void start(MediaTime time) = 0;
-  // Takes a copy of the buffer; false when it was not taken.
-  virtual bool append(const SampleBuffer& buffer) = 0;
-  // No buffer follows. Completes the file, then calls `completion` once, on any thread; also for
-  // a file that never started, which is left valid and empty.
-  virtual void finish(std::function<void()> completion) = 0;
-};
-
-// Called at most once, on any thread, with the system's reason, as soon as the file cannot be
-// written any more (a full disk, an I/O error, the file removed). Nothing is written after it,
-// what was written stays readable, and no completion follows.
-using WriteFailureHandler = std::function<void(const std::string& reason)>;
 
 class AudioRecording {
  public:
   virtual ~AudioRecording() = default;
-  virtual std::unique_ptr<AudioCapture> makeSystemAudioCapture(int sampleRate,
-                                                               int channelCount) = 0;
-  // A file at `path` (relative to the working folder when relative), or why there is none.
-  virtual Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string& path,
-                                                           const AudioOutputSettings& settings,
-                                                           WriteFailureHandler failed) = 0;
+  // A recorder writing to `path` (relative to the working folder when relative), which replaces
+  // what stands there; an empty path and a folder are refused before anything is removed.
+  virtual Result<std::unique_ptr<AudioRecorder>> makeRecorder(const std::string& path) = 0;
+  // Starts capturing into `sink`, on one thread named `threadName`: the capture once it runs, or
+  // why it cannot, within a bounded wait.
+  virtual Result<std::unique_ptr<AudioCapture>> startCapture(AudioSink sink,
+                                                             const std::string& threadName) = 0;
 };
 
 }  // namespace mirlet

@@ -4,7 +4,6 @@
 
 #include "mirlet/platform/audio_devices.hpp"
 #include "mirlet/platform/audio_recording.hpp"
-#include "mirlet/platform/file_manager.hpp"
 #include "mirlet/platform/screen_access.hpp"
 #include "mirlet/platform/screen_capture.hpp"
 #include "mirlet/platform/stop_signals.hpp"
@@ -16,7 +15,6 @@ struct Platform {
   ScreenCapture& screen;
   AudioDevices& audioDevices;
   AudioRecording& audioRecording;
-  FileManager& fileManager;
   StopSignals& stopSignals;
 };
 

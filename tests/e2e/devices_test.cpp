@@ -1,6 +1,7 @@
 // micbusy and audioout run as real processes against the tests' own sound server: recordings
 // that do and do not count as a microphone, sinks of several kinds set as the default output, no
-// server or one that never answers, and no server started where client.conf would allow it.
+// server or one that never answers, and no server started where client.conf would allow it, by
+// them or by a recording.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -104,24 +105,25 @@ TEST(E2EDevices, WithoutAnAnsweringServerBothCommandsGiveTheirPlainAnswersInTime
 // The tests' own client.conf forbids autospawn; here one allows it, and no server runs. libpulse
 // never autospawns for root, so as root the programs run as nobody. pactl, which allows
 // autospawn, shows that the set-up would start the "server".
-TEST(E2EDevices, AQuestionNeverStartsASoundServer) {
+TEST(E2EDevices, NoCommandEverStartsASoundServer) {
   TempDir dir;
   const std::string runtime = dir / "runtime", spawned = runtime + "/spawned";
   fs::create_directory(runtime);
   fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
   writeFile(dir / "spawn", "#!/bin/sh\ntouch " + spawned + "\nexit 1\n");
   writeFile(dir / "client.conf", "autospawn = yes\ndaemon-binary = " + (dir / "spawn") + "\n");
-  for (const std::string file : {"mirlet", "mirlet-pulse.so"})
+  const std::vector<std::string> files = {"mirlet", "mirlet-pulse.so", "mirlet-pulse-capture.so",
+                                          "mirlet-ffmpeg.so", "mirlet-x11.so"};
+  for (const std::string& file : files)
     fs::copy_file(fs::path(mirletBinary()).parent_path() / file, dir / file);
-  for (const std::string file : {"spawn", "client.conf", "mirlet", "mirlet-pulse.so"})
-    fs::permissions(dir / file, fs::perms::all);
+  for (const std::string& file : files) fs::permissions(dir / file, fs::perms::all);
+  for (const std::string file : {"spawn", "client.conf"}) fs::permissions(dir / file, fs::perms::all);
   std::vector<std::string> as;
   if (::getuid() == 0) {
     ASSERT_EQ(::chown(runtime.c_str(), 65534, 65534), 0);
     as = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
   const EnvChanges env = {{"PULSE_SERVER", std::nullopt},
-                          {"DISPLAY", std::nullopt},
                           {"PULSE_CLIENTCONFIG", dir / "client.conf"},
                           {"XDG_RUNTIME_DIR", runtime},
                           {"HOME", runtime}};
@@ -129,10 +131,18 @@ TEST(E2EDevices, AQuestionNeverStartsASoundServer) {
     command.insert(command.begin(), as.begin(), as.end());
     return run(command, env);
   };
-  for (const auto& [command, line] :
-       {std::pair{"micbusy", "{\"busy\":false}\n"}, std::pair{"audioout", "{\"ok\":false}\n"}}) {
-    SCOPED_TRACE(command);
-    EXPECT_EQ(asked({dir / "mirlet", command}).out, line);
+  testDisplay();
+  for (const auto& [args, line, reason] :
+       {std::tuple{std::vector<std::string>{"micbusy"}, "{\"busy\":false}\n", ""},
+        std::tuple{std::vector<std::string>{"audioout"}, "{\"ok\":false}\n", ""},
+        std::tuple{std::vector<std::string>{"audio", runtime + "/out.m4a"}, "",
+                   "start_capture_failed: Connection refused\n"}}) {
+    SCOPED_TRACE(args[0]);
+    std::vector<std::string> command{dir / "mirlet"};
+    command.insert(command.end(), args.begin(), args.end());
+    const RunResult result = asked(command);
+    EXPECT_EQ(result.out, line);
+    EXPECT_EQ(result.err, reason);
     EXPECT_FALSE(fileExists(spawned));
   }
   asked({"pactl", "info"});

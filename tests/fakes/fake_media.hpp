@@ -44,6 +44,20 @@ inline Probe probeFile(const std::string& path) {
           number("duration"), static_cast<long>(number("bit_rate"))};
 }
 
+// Whether the file is whole MP4 boxes from end to end: a reader refuses a file whose last box is
+// cut short inside its index.
+inline bool wholeBoxes(const std::string& path) {
+  const std::string bytes = readFile(path);
+  std::size_t at = 0;
+  while (at + 8 <= bytes.size()) {
+    std::uint32_t size = 0;
+    for (int i = 0; i < 4; ++i) size = size << 8 | static_cast<unsigned char>(bytes[at + i]);
+    if (size < 8) return false;
+    at += size;
+  }
+  return at == bytes.size();
+}
+
 // The left channel of the decoded file at 48 kHz; empty when it cannot be decoded.
 inline std::vector<float> decodeLeft(const std::string& path) {
   const RunResult result = run({"ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "2",

@@ -30,29 +30,19 @@ class RefusingAudioDevices final : public AudioDevices {
 
 class RefusingAudioRecording final : public AudioRecording {
  public:
-  std::unique_ptr<AudioCapture> makeSystemAudioCapture(int, int) override { return nullptr; }
-  Result<std::unique_ptr<AudioFile>> makeAudioFile(const std::string&, const AudioOutputSettings&,
-                                                   WriteFailureHandler) override {
+  Result<std::unique_ptr<AudioRecorder>> makeRecorder(const std::string&) override {
     return failure("no audio files");
   }
-};
-
-// Records what was asked of the file system, like a disk that only answers.
-class RecordingFileManager final : public FileManager {
- public:
-  std::vector<std::string> directories;
-  std::vector<std::string> removed;
-  bool isDirectory(const std::string& path) override {
-    return std::ranges::find(directories, path) != directories.end();
+  Result<std::unique_ptr<AudioCapture>> startCapture(AudioSink, const std::string&) override {
+    return failure("no sound server");
   }
-  void removeItem(const std::string& path) override { removed.push_back(path); }
 };
 
 // A stop signal that has always come already.
 class PendingStopSignals final : public StopSignals {
  public:
   void hold() override {}
-  void wait() override {}
+  void wait(int) override {}
 };
 
 struct FakePlatform {
@@ -60,17 +50,16 @@ struct FakePlatform {
   FakeScreen defaultScreen;  // lists nothing
   RefusingAudioDevices defaultAudioDevices;
   RefusingAudioRecording defaultAudioRecording;
-  RecordingFileManager defaultFileManager;
   PendingStopSignals defaultStopSignals;
 
   ScreenAccess* screenAccess = &defaultScreenAccess;
   ScreenCapture* screen = &defaultScreen;
   AudioDevices* audioDevices = &defaultAudioDevices;
   AudioRecording* audioRecording = &defaultAudioRecording;
+  StopSignals* stopSignals = &defaultStopSignals;
 
   Platform platform() {
-    return Platform{*screenAccess,   *screen,           *audioDevices,
-                    *audioRecording, defaultFileManager, defaultStopSignals};
+    return Platform{*screenAccess, *screen, *audioDevices, *audioRecording, *stopSignals};
   }
 };
 

@@ -40,7 +40,7 @@ TEST(Dispatch, EachWordGivesItsLineOrReason) {
     std::vector<std::string> args = c.args;
     args.insert(args.begin(), "/usr/bin/mirlet");
     Platform platform = fakes.platform();
-    EXPECT_EQ(runCommand(args, platform, Reporter{[](std::string_view) {}, {}, {}}), c.result);
+    EXPECT_EQ(runCommand(args, platform, Reporter{[](std::string_view) {}, {}}), c.result);
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include "mirlet/platform/linux/loadable/loaded_audio.hpp"
 #include "mirlet/platform/linux/loadable/loaded_screen.hpp"
-#include "mirlet/platform/linux/posix/file_manager.hpp"
 #include "mirlet/platform/linux/posix/stop_signals.hpp"
 
 namespace mirlet {
@@ -12,7 +11,6 @@ struct LinuxPlatform::Parts {
   std::unique_ptr<ScreenCapture> screen = loadable::makeScreenCapture();
   std::unique_ptr<AudioDevices> audioDevices = loadable::makeAudioDevices();
   std::unique_ptr<AudioRecording> audioRecording = loadable::makeAudioRecording();
-  std::unique_ptr<FileManager> fileManager = posix::makeFileManager();
   std::unique_ptr<StopSignals> stopSignals = posix::makeStopSignals();
 };
 
@@ -20,7 +18,7 @@ LinuxPlatform::LinuxPlatform()
     : parts_(std::make_unique<Parts>()),
       platform_(std::make_unique<Platform>(Platform{
           *parts_->screenAccess, *parts_->screen, *parts_->audioDevices, *parts_->audioRecording,
-          *parts_->fileManager, *parts_->stopSignals})) {}
+          *parts_->stopSignals})) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -22,6 +22,7 @@
  *   mirlet-x11-pictures.so  mirlet_x11_pictures_entry  mirlet_screen_module (pictures)
  *   mirlet-png.so           mirlet_png_entry           mirlet_png_module
  *   mirlet-pulse.so         mirlet_pulse_entry         mirlet_sound_module
+ *   mirlet-pulse-capture.so mirlet_pulse_capture_entry mirlet_capture_module
  *   mirlet-ffmpeg.so        mirlet_ffmpeg_entry        mirlet_file_module
  *   mirlet-sway.so          mirlet_sway_entry          mirlet_screen_module (sway's listings)
  *   mirlet-wayland.so       mirlet_wayland_entry       mirlet_screen_module (sway's screen)
@@ -130,67 +131,65 @@ typedef struct mirlet_output_sink {
   void (*output)(void *context, const mirlet_output *output);
 } mirlet_output_sink;
 
-/* Audio: `frames` interleaved 32-bit float frames, or silence of that length when `samples` is
- * null, at `time` / `timescale` seconds. */
-typedef struct mirlet_audio_sink {
-  void *context;
-  void (*audio)(void *context, const float *samples, int64_t frames, int64_t time,
-                int32_t timescale);
-} mirlet_audio_sink;
-
-typedef struct mirlet_done_sink {
-  void *context;
-  void (*done)(void *context);
-} mirlet_done_sink;
-
-typedef struct mirlet_reason_sink {
-  void *context;
-  void (*reason)(void *context, const char *reason);
-} mirlet_reason_sink;
-
-typedef struct mirlet_capture mirlet_capture;
-
 typedef struct mirlet_sound_module {
   /* Whether some input that is not the monitor of an output is recording now. */
   int (*input_in_use)(int *in_use, mirlet_reason *why);
   /* Lends the default output to `sink`; calls nothing when there is no default output. */
   int (*default_output)(const mirlet_output_sink *sink, mirlet_reason *why);
-
-  /* The capture of what the machine plays, delivered to `sink` on one thread named
-   * `thread_name` once started. */
-  int (*capture_create)(int sample_rate, int channels, const char *thread_name,
-                        mirlet_audio_sink sink, mirlet_capture **capture, mirlet_reason *why);
-  /* Returns once the capture runs, or why it cannot, within a bounded wait. */
-  int (*capture_start)(mirlet_capture *capture, mirlet_reason *why);
-  /* Ends the capture, the audio up to now delivered: no delivery runs after it returns. */
-  void (*capture_stop)(mirlet_capture *capture);
-  void (*capture_destroy)(mirlet_capture *capture);
 } mirlet_sound_module;
 
-/* ---- The recording's file ------------------------------------------------------------------ */
+/* ---- The recording ------------------------------------------------------------------------- */
+
+/* The recording's audio, one format for its capture and its file: interleaved 32-bit float
+ * frames at this rate and channel count. */
+enum { MIRLET_RECORDING_RATE = 48000, MIRLET_RECORDING_CHANNELS = 2 };
+
+/* Where captured audio goes: `frames` frames, or silence of that length when `samples` is null.
+ * Each call continues the one before on the recording's one clock, whose frame 0 is the moment
+ * the capture started: nothing is stamped because nothing overlaps and nothing is missing. Called
+ * on the capture's thread, one call at a time; it must not wait. */
+typedef struct mirlet_audio_sink {
+  void *context;
+  void (*audio)(void *context, const float *samples, int64_t frames);
+} mirlet_audio_sink;
+
+typedef struct mirlet_capture mirlet_capture;
+
+typedef struct mirlet_capture_module {
+  /* Starts capturing what the machine plays into `sink`, on one thread named `thread_name`.
+   * Returns once the capture runs, or why it cannot, within a bounded wait; never starts a sound
+   * server. */
+  int (*start)(const char *thread_name, mirlet_audio_sink sink, mirlet_capture **capture,
+               mirlet_reason *why);
+  /* Ends the capture and frees it: the audio up to now is delivered, and nothing is delivered
+   * after it returns. */
+  void (*stop)(mirlet_capture *capture);
+} mirlet_capture_module;
 
 typedef struct mirlet_audio_file mirlet_audio_file;
 
 typedef struct mirlet_file_module {
-  /* An M4A file with one AAC track at `path`. `failed` is told at most once, on the writer's
-   * thread, when the file cannot be written any more. */
-  int (*create)(const char *path, int sample_rate, int channels, int bit_rate,
-                mirlet_reason_sink failed, mirlet_audio_file **file, mirlet_reason *why);
-  /* 1 while the file takes more audio, 0 while its queue is full and once it is finishing. */
-  int (*ready)(const mirlet_audio_file *file);
-  void (*start)(mirlet_audio_file *file, int64_t time, int32_t timescale);
-  /* Copies the audio; -1 when it was not taken. */
-  int (*append)(mirlet_audio_file *file, const float *samples, int64_t frames, int64_t time,
-                int32_t timescale, mirlet_reason *why);
-  /* Completes the file, then tells `done`, once, on any thread. */
-  void (*finish)(mirlet_audio_file *file, mirlet_done_sink done);
-  void (*destroy)(mirlet_audio_file *file);
+  /* Refuses an empty path, and one that names a folder (through a symbolic link too), before
+   * touching anything; otherwise replaces what stands at `path` with an M4A file of one AAC
+   * track, written on a thread of its own. */
+  int (*create)(const char *path, mirlet_audio_file **file, mirlet_reason *why);
+  /* The sink to give the capture. It copies the audio and never waits: what the file cannot take
+   * in time is written as silence of its length. */
+  mirlet_audio_sink (*sink)(mirlet_audio_file *file);
+  /* Readable (for poll) from the moment the file cannot be written any more; the file's own. */
+  int (*failure_fd)(const mirlet_audio_file *file);
+  /* No audio follows: completes the file and frees it. 0 once the file is complete; -1 with the
+   * reason when it could not be written, the file then ending at its last complete fragment. */
+  int (*finish)(mirlet_audio_file *file, mirlet_reason *why);
+  /* Frees a file whose recording never ran, and removes it: a failed start leaves nothing. */
+  void (*discard)(mirlet_audio_file *file);
 } mirlet_file_module;
 
 const mirlet_screen_module *mirlet_x11_entry(void);
 const mirlet_screen_module *mirlet_x11_pictures_entry(void);
 const mirlet_png_module *mirlet_png_entry(void);
 const mirlet_sound_module *mirlet_pulse_entry(void);
+const mirlet_capture_module *mirlet_pulse_capture_entry(void);
 const mirlet_file_module *mirlet_ffmpeg_entry(void);
 const mirlet_screen_module *mirlet_wayland_entry(void);
 const mirlet_screen_module *mirlet_shell_entry(void);

@@ -12,12 +12,14 @@ extern "C" {
 
 namespace mirlet::ffmpeg {
 
+// The output's byte stream is the file's own (`pb` of a custom context), freed by its own owner.
 struct OutputFormatContextDeleter {
-  void operator()(AVFormatContext* context) const {
-    if (context == nullptr) return;
-    if (context->pb != nullptr && !(context->oformat->flags & AVFMT_NOFILE))
-      avio_closep(&context->pb);
-    avformat_free_context(context);
+  void operator()(AVFormatContext* context) const { avformat_free_context(context); }
+};
+struct IoContextDeleter {
+  void operator()(AVIOContext* io) const {
+    av_freep(&io->buffer);
+    avio_context_free(&io);
   }
 };
 struct CodecContextDeleter {
@@ -31,6 +33,7 @@ struct PacketDeleter {
 };
 
 using OutputFormatContext = std::unique_ptr<AVFormatContext, OutputFormatContextDeleter>;
+using IoContext = std::unique_ptr<AVIOContext, IoContextDeleter>;
 using CodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;

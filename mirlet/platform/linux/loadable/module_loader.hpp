@@ -48,6 +48,11 @@ struct PulseModule {
   static constexpr const char* kEntry = "mirlet_pulse_entry";
   using Table = mirlet_sound_module;
 };
+struct PulseCaptureModule {
+  static constexpr const char* kFile = "mirlet-pulse-capture.so";
+  static constexpr const char* kEntry = "mirlet_pulse_capture_entry";
+  using Table = mirlet_capture_module;
+};
 struct FfmpegModule {
   static constexpr const char* kFile = "mirlet-ffmpeg.so";
   static constexpr const char* kEntry = "mirlet_ffmpeg_entry";

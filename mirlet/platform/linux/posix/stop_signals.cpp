@@ -1,7 +1,10 @@
 #include "mirlet/platform/linux/posix/stop_signals.hpp"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -25,10 +28,22 @@ class PosixStopSignals final : public StopSignals {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
   }
 
-  void wait() override {
+  // The held signals come through a descriptor, so that one poll waits for them and for the
+  // other descriptor alike; the signal stays pending, and the process ends before it matters.
+  // Without a descriptor to spare, sigwaitinfo waits for the signals alone, and the other
+  // descriptor's news waits for the stop.
+  void wait(int descriptor) override {
     const sigset_t set = stopSet();
-    while (sigwaitinfo(&set, nullptr) < 0 && errno == EINTR) {
+    const int signals = ::signalfd(-1, &set, SFD_CLOEXEC);
+    if (signals < 0) {
+      while (sigwaitinfo(&set, nullptr) < 0 && errno == EINTR) {
+      }
+      return;
     }
+    pollfd watched[] = {{signals, POLLIN, 0}, {descriptor, POLLIN, 0}};
+    while (::poll(watched, descriptor >= 0 ? 2 : 1, -1) < 0 && errno == EINTR) {
+    }
+    ::close(signals);
   }
 };
 

@@ -6,7 +6,7 @@
 
 namespace mirlet::posix {
 
-// Blocked in every thread, taken with sigwaitinfo.
+// Blocked in every thread, taken through a signalfd.
 std::unique_ptr<StopSignals> makeStopSignals();
 
 }  // namespace mirlet::posix

@@ -1,5 +1,5 @@
 #pragma once
-// Presentation times of captured audio, for the whole recording.
+// Where captured audio lands on the recording's one clock, for the whole recording.
 //
 // The sound server stamps no fragment, and arrival times jitter with scheduling, so within a run
 // of audio from one record stream each buffer's time is its position in the run: buffers meet
@@ -17,8 +17,6 @@
 
 #include <algorithm>
 #include <cstdint>
-
-#include "mirlet/platform/media_time.hpp"
 
 namespace mirlet::pulse {
 
@@ -78,12 +76,8 @@ class CaptureTimeline {
     return placement;
   }
 
-  // The time of the next `frames` frames; they count as delivered.
-  MediaTime take(std::int64_t frames) {
-    const MediaTime time{anchorFrame_ + delivered_, sampleRate_};
-    delivered_ += frames;
-    return time;
-  }
+  // The next `frames` frames went out; they count as delivered.
+  void take(std::int64_t frames) { delivered_ += frames; }
 
   std::int64_t delivered() const { return delivered_; }
 

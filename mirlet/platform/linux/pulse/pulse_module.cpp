@@ -1,18 +1,14 @@
-// The entry of mirlet-pulse.so: the device questions and the capture of what the machine plays,
-// through the PulseAudio client library (which PipeWire's PulseAudio server answers too).
+// The entry of mirlet-pulse.so: the device questions, through the PulseAudio client library (which
+// PipeWire's PulseAudio server answers too).
 
 #include "mirlet/platform/linux/module_entry.hpp"
 #include "mirlet/platform/linux/pulse/devices.hpp"
-#include "mirlet/platform/linux/pulse/system_audio_stream.hpp"
 
 namespace {
 
 using mirlet::Result;
 using mirlet::module::guard;
-using mirlet::module::quietly;
 namespace pulse = mirlet::pulse;
-
-pulse::Capture* unwrap(mirlet_capture* capture) { return reinterpret_cast<pulse::Capture*>(capture); }
 
 int inputInUse(int* inUse, mirlet_reason* why) noexcept {
   return guard(why, [&]() -> Result<void> {
@@ -36,33 +32,9 @@ int defaultOutput(const mirlet_output_sink* sink, mirlet_reason* why) noexcept {
   });
 }
 
-int captureCreate(int sampleRate, int channels, const char* threadName, mirlet_audio_sink sink,
-                  mirlet_capture** capture, mirlet_reason* why) noexcept {
-  return guard(why, [&]() -> Result<void> {
-    *capture = reinterpret_cast<mirlet_capture*>(
-        pulse::newCapture(sampleRate, channels, threadName, sink));
-    return {};
-  });
-}
-
-int captureStart(mirlet_capture* capture, mirlet_reason* why) noexcept {
-  return guard(why, [&] { return pulse::startCapture(*unwrap(capture)); });
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const mirlet_sound_module* mirlet_pulse_entry() {
-  static constexpr mirlet_sound_module module{
-      &inputInUse,
-      &defaultOutput,
-      &captureCreate,
-      &captureStart,
-      [](mirlet_capture* capture) noexcept {
-        quietly([&] { pulse::stopCapture(*unwrap(capture)); });
-      },
-      [](mirlet_capture* capture) noexcept {
-        quietly([&] { pulse::deleteCapture(unwrap(capture)); });
-      },
-  };
+  static constexpr mirlet_sound_module module{&inputInUse, &defaultOutput};
   return &module;
 }

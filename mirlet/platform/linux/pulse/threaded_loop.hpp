@@ -32,6 +32,18 @@ using ThreadedLoop = std::unique_ptr<pa_threaded_mainloop, ThreadedLoopDeleter>;
 using LoopContext = std::unique_ptr<pa_context, LoopContextDeleter>;
 using LoopStream = std::unique_ptr<pa_stream, LoopStreamDeleter>;
 
+// Runs the body of a callback from libpulse: nothing may be thrown through libpulse's C frames.
+// libpulse itself aborts when out of memory, so what could throw here is a copy of a name, and
+// `recover` then leaves the capture where it can go on from.
+template <class Body, class Recover>
+void shielded(Body&& body, Recover&& recover) noexcept {
+  try {
+    body();
+  } catch (...) {
+    recover();
+  }
+}
+
 // Holds the loop's lock for a scope; the loop's thread runs no callback meanwhile.
 class LoopLock {
  public:
