@@ -21,7 +21,7 @@
 
 namespace mirlet::testing {
 
-struct WindowSpec {
+struct WindowWanted {
   std::string title;
   std::uint32_t colour = 0xFF0000;
   Rect frame;           // the outer frame, decoration included; sway tiles a `tiled` window
@@ -148,27 +148,27 @@ inline std::string simplified(const std::string& title) {
 // asks them to), GNOME in the area below its top bar of 32 points. Nothing but mirlet's own list
 // names a window's id there, so the id is the one mirlet lists for its title; windows under 80
 // points are not listed, and their id stays unknown.
-inline DesktopWindow openShellWindow(const WindowSpec& spec) {
-  const double width = spec.frame.width, height = spec.frame.height;
+inline DesktopWindow openShellWindow(const WindowWanted& wanted) {
+  const double width = wanted.frame.width, height = wanted.frame.height;
   const double top = testDesktop() == DesktopKind::gnome ? 32 : 0;
   const Rect frame{std::floor((1280 - width) / 2), top + std::floor((720 - top - height) / 2),
                    width, height};
   // The class of an X window is the program's name, which KWin gives in lower case.
   const std::string xClass = testDesktop() == DesktopKind::gnome ? "Test-window.py" : "test-window.py";
   EnvChanges env;
-  if (spec.x11) env.push_back({"GDK_BACKEND", "x11"});
-  DesktopWindow window{startOnDesktop({"test-window.py", spec.appId, spec.title,
-                                       "#" + hex(spec.colour), std::to_string(int(width)),
+  if (wanted.x11) env.push_back({"GDK_BACKEND", "x11"});
+  DesktopWindow window{startOnDesktop({"test-window.py", wanted.appId, wanted.title,
+                                       "#" + hex(wanted.colour), std::to_string(int(width)),
                                        std::to_string(int(height))},
                                       env),
                        "",
-                       spec.x11 ? xClass : spec.appId,
+                       wanted.x11 ? xClass : wanted.appId,
                        frame,
                        frame,
-                       testDesktop() == DesktopKind::kde ? simplified(spec.title) : spec.title,
-                       spec.colour};
+                       testDesktop() == DesktopKind::kde ? simplified(wanted.title) : wanted.title,
+                       wanted.colour};
   if (window.process.waitForLine(10s) != "mapped")
-    throw std::runtime_error("no window named " + spec.title + ": " + window.process.wait(0ms).err);
+    throw std::runtime_error("no window named " + wanted.title + ": " + window.process.wait(0ms).err);
   if (width < 80 || height < 80) return window;
   const auto find = [&] {
     for (const auto& w : listed())
@@ -176,36 +176,36 @@ inline DesktopWindow openShellWindow(const WindowSpec& spec) {
     return std::string();
   };
   eventually([&] { return !(window.id = find()).empty(); }, 10s);
-  if (window.id.empty()) throw std::runtime_error("mirlet does not list " + spec.title);
-  if (spec.hidden) {
+  if (window.id.empty()) throw std::runtime_error("mirlet does not list " + wanted.title);
+  if (wanted.hidden) {
     window.process.signal(SIGUSR1);
     if (!eventually([&] { return find().empty(); }, 10s))
-      throw std::runtime_error("mirlet still lists " + spec.title + " minimised");
+      throw std::runtime_error("mirlet still lists " + wanted.title + " minimised");
   }
   return window;
 }
 
-inline DesktopWindow openWindow(const WindowSpec& spec) {
+inline DesktopWindow openWindow(const WindowWanted& wanted) {
   if (testDesktop() == DesktopKind::gnome || testDesktop() == DesktopKind::kde)
-    return openShellWindow(spec);
-  const std::string colour = hex(spec.colour);
-  const Rect& f = spec.frame;
+    return openShellWindow(wanted);
+  const std::string colour = hex(wanted.colour);
+  const Rect& f = wanted.frame;
   const std::string geometry = std::to_string(int(f.width)) + "x" + std::to_string(int(f.height)) +
                                "+" + std::to_string(int(f.x)) + "+" + std::to_string(int(f.y));
   std::vector<std::string> xlogo{"xlogo",      "-bw",       "0",      "-bg",    "#" + colour, "-fg",
-                                 "#" + colour, "-geometry", geometry, "-title", spec.title};
+                                 "#" + colour, "-geometry", geometry, "-title", wanted.title};
   if (testDesktop() == DesktopKind::xvfb) {
     // Xt names a window in Latin-1 only: the title's plain start first, then the whole title in
     // UTF-8 (_NET_WM_NAME) by xdotool.
-    const std::string plain(spec.title.begin(),
-                            std::ranges::find_if(spec.title, [](unsigned char c) {
+    const std::string plain(wanted.title.begin(),
+                            std::ranges::find_if(wanted.title, [](unsigned char c) {
                               return !std::isalnum(c) && c != ' ' && c != '/';
                             }));
     xlogo.back() = plain;
     XClient client = startClient(xlogo, plain);
-    if (plain != spec.title) run({"xdotool", "set_window", "--name", spec.title, client.id});
-    if (spec.hidden) run({"xdotool", "windowunmap", "--sync", client.id});
-    return {std::move(client.process), client.id, "XLogo", f, f, spec.title, spec.colour};
+    if (plain != wanted.title) run({"xdotool", "set_window", "--name", wanted.title, client.id});
+    if (wanted.hidden) run({"xdotool", "windowunmap", "--sync", client.id});
+    return {std::move(client.process), client.id, "XLogo", f, f, wanted.title, wanted.colour};
   }
 
   // As sway's own user, in sway's session and its folder (the tests' may be closed to that
@@ -225,28 +225,28 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
                "WAYLAND_DISPLAY=" + readFile(dir + "/wayland-display")
                                         .substr(0, readFile(dir + "/wayland-display").find('\n')),
                "DISPLAY=" + testDisplay()});
-  if (spec.x11) {
+  if (wanted.x11) {
     argv.insert(argv.end(), xlogo.begin(), xlogo.end());
   } else {
     // The cursor hidden, so the terminal is one colour.
     argv.insert(argv.end(),
-                {"foot", "--app-id=" + spec.appId, "--title=" + spec.title, "-o",
+                {"foot", "--app-id=" + wanted.appId, "--title=" + wanted.title, "-o",
                  "colors.background=" + colour, "sh", "-c", "printf '\\033[?25l'; exec sleep 600"});
   }
   // It opens on a workspace of its own, where nothing covers it while it draws itself.
   run({"swaymsg", "workspace mirlet-new"});
   DesktopWindow window{Process::start(argv, {}, root),
                        "",
-                       spec.x11 ? "XLogo" : spec.appId,
+                       wanted.x11 ? "XLogo" : wanted.appId,
                        {},
                        {},
-                       spec.title,
-                       spec.colour};
-  eventually([&] { return !swayView(spec.title).is_null(); }, 10s);
-  const nlohmann::json view = swayView(spec.title);
+                       wanted.title,
+                       wanted.colour};
+  eventually([&] { return !swayView(wanted.title).is_null(); }, 10s);
+  const nlohmann::json view = swayView(wanted.title);
   if (view.is_null()) {
     const RunResult ended = window.process.wait(0ms);
-    throw std::runtime_error("no window named " + spec.title + " on sway: " + ended.err);
+    throw std::runtime_error("no window named " + wanted.title + " on sway: " + ended.err);
   }
   window.id = std::to_string(view["id"].get<std::uint64_t>());
   const std::string con = "[con_id=" + window.id + "] ";
@@ -254,21 +254,21 @@ inline DesktopWindow openWindow(const WindowSpec& spec) {
   // it is moved, and sway would take that size for the floating window: first it draws, then it
   // moves, asked again until it is where it was asked to be.
   settle(window);
-  run({"swaymsg", con + "move container to workspace " + (spec.hidden ? "hidden" : "1")});
+  run({"swaymsg", con + "move container to workspace " + (wanted.hidden ? "hidden" : "1")});
   run({"swaymsg", "workspace 1"});
-  if (!spec.tiled && !spec.hidden) {
+  if (!wanted.tiled && !wanted.hidden) {
     const std::string place = "floating enable, resize set " + std::to_string(int(f.width)) + " " +
                               std::to_string(int(f.height)) + ", move absolute position " +
                               std::to_string(int(f.x)) + " " + std::to_string(int(f.y));
     eventually(
         [&] {
           run({"swaymsg", con + place});
-          placeOnSway(window, spec.title);
+          placeOnSway(window, wanted.title);
           return window.frame == f;
         },
         5s);
   }
-  if (!spec.hidden) settle(window);
+  if (!wanted.hidden) settle(window);
   return window;
 }
 

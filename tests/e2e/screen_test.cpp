@@ -201,7 +201,7 @@ namespace {
 
 struct PictureCase {
   std::string name;
-  std::vector<WindowSpec> windows;  // the last is shot, unless `shot` says otherwise
+  std::vector<WindowWanted> windows;  // the last is shot, unless `shot` says otherwise
   std::size_t shot;
   // GNOME's and KDE's one output shows no case that needs two ("": left out there).
   std::string xMode, swayMode, shellMode;
@@ -249,7 +249,7 @@ TEST(E2EScreen, WindowPicturesOnEachDesktop) {
     const auto size = sway ? c.swaySize : c.xSize;
     clearDesktop();
     std::vector<DesktopWindow> windows;
-    for (const WindowSpec& spec : c.windows) windows.push_back(openWindow(spec));
+    for (const WindowWanted& wanted : c.windows) windows.push_back(openWindow(wanted));
     const DesktopWindow& shot = windows[c.shot];
 
     const RunResult result = runMirlet({"shot", shot.id, dir / "w.png"});
