@@ -9,6 +9,8 @@
 # (default 60) when the crash-survival recording is killed.
 #
 # MARKERS=SECONDS runs the marker check alone (see below): 600 for the ten-minute one.
+# LONG=SECONDS runs one long recording alone: its memory after the first minute and at the end,
+# and its file's duration against the wall clock (1800 for the half-hour one).
 #
 # MIRLET_SOUND_SERVER (default pulseaudio) picks the private sound server: pulseaudio or pipewire
 # (PipeWire with WirePlumber and pipewire-pulse).
@@ -113,10 +115,37 @@ fi
 # A long steady tone at half scale. Its player keeps a buffer that rides out busy cores, so the
 # source itself never breaks; the capture still runs at its own short fragments.
 sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" \
-  synth $((duration * 3 + loaded_duration + kill_after + 120)) sine 440 vol 0.5
+  synth $((${LONG:-0} + duration * 3 + loaded_duration + kill_after + 120)) sine 440 vol 0.5
 # Its complaint when the server goes away at the end is no finding.
 paplay --latency-msec=200 "$work/tone.wav" 2>/dev/null &
 sleep 2.5
+
+# The long recording (LONG=SECONDS): resident memory at one minute and at the end, and the file
+# against the wall-clock time from the recording's line to the stop.
+if [[ -n ${LONG:-} ]]; then
+  rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
+  "$mirlet" audio "$work/long.m4a" >"$work/line" 2>"$work/err" &
+  pid=$!
+  until [[ -s "$work/line" ]]; do sleep 0.01; done
+  started=$(now)
+  sleep 60
+  first=$(rss_kib "$pid")
+  sleep $((LONG - 60))
+  last=$(rss_kib "$pid")
+  cpu=$(cpu_seconds "$pid")
+  stopped=$(now)
+  kill -INT "$pid"; wait "$pid"
+  python3 -c '
+import sys
+first, last, wall, file, cpu = (float(v) for v in sys.argv[1:])
+print("resident memory: %.1f MiB at one minute, %.1f MiB at %.0f min: %+.2f MiB (target at most +2)"
+      % (first / 1024, last / 1024, wall / 60, (last - first) / 1024))
+print("file %.3f s against %.3f s of wall clock: %+.0f ms (target within 200)"
+      % (file, wall, (file - wall) * 1000))
+print("mirlet cpu %.3f s/min" % (cpu / (wall / 60)))
+' "$first" "$last" "$(echo "$stopped - $started" | bc)" "$(duration_of "$work/long.m4a")" "$cpu"
+  exit 0
+fi
 
 # One recording of `duration` seconds by the command in "$@" (its output file is its last word);
 # sets cpu, peak, stop_ms, wall, file_duration.
