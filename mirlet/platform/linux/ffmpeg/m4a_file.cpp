@@ -26,12 +26,8 @@ constexpr int kBitRate = 128000;
 // Each fragment reaches the disk as it closes: a killed recording loses the fragment still open
 // and what waits for the encoder, together under a second.
 constexpr std::int64_t kFragmentMicroseconds = 500000;
-// The file's thread sleeps until this much audio has gathered: woken for every 100 ms buffer, it
-// spends more on waking and on cold caches than on encoding.
-constexpr std::int64_t kBatchFrames = MIRLET_RECORDING_RATE / 4;
-// This much audio may wait for the encoder; what comes while it is full is counted as silence.
-constexpr std::int64_t kQueueFrames = 2 * MIRLET_RECORDING_RATE;
-static_assert(kBatchFrames * 1'000'000 / MIRLET_RECORDING_RATE + kFragmentMicroseconds < 1'000'000);
+static_assert(AudioQueue::kBatchFrames * 1'000'000 / MIRLET_RECORDING_RATE + kFragmentMicroseconds <
+              1'000'000);
 // Large enough for a whole fragment (about 8 kB), so that each goes out in one write.
 constexpr int kWriteBufferBytes = 64 * 1024;
 
@@ -175,26 +171,9 @@ int M4aFile::writeOut(void* context, std::uint8_t* data, int size) {
 
 void M4aFile::take(void* context, const float* samples, std::int64_t frames) noexcept {
   auto& self = *static_cast<M4aFile*>(context);
-  if (frames <= 0) return;
   std::lock_guard lock(self.mutex_);
   if (self.closed_) return;
-  try {
-    if (samples != nullptr && self.queuedAudio_ < kQueueFrames) {
-      self.queue_.push_back(
-          Piece{frames, std::vector<float>(samples, samples + frames * MIRLET_RECORDING_CHANNELS)});
-      self.queuedAudio_ += frames;
-    } else if (!self.queue_.empty() && self.queue_.back().samples.empty()) {
-      self.queue_.back().frames += frames;
-    } else {
-      self.queue_.push_back(Piece{frames, {}});
-    }
-  } catch (...) {
-    // No memory for the copy: the audio is lost, its length is not, so that the file stays on
-    // the recording's clock.
-    self.owedSilence_ += frames;
-  }
-  self.queuedFrames_ += frames;
-  if (self.queuedFrames_ >= kBatchFrames) self.wake_.notify_one();
+  if (self.queue_.add(samples, frames)) self.wake_.notify_one();
 }
 
 Result<void> M4aFile::finish() {
@@ -214,17 +193,15 @@ Result<void> M4aFile::finish() {
 void M4aFile::run() {
   pthread_setname_np(pthread_self(), "mirlet.m4a");
   for (;;) {
-    std::deque<Piece> batch;
+    std::deque<AudioQueue::Piece> batch;
     bool last = false;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [&] { return queuedFrames_ >= kBatchFrames || finishing_; });
-      batch.swap(queue_);
-      if (owedSilence_ > 0) batch.push_back(Piece{std::exchange(owedSilence_, 0), {}});
-      queuedFrames_ = queuedAudio_ = 0;
+      wake_.wait(lock, [&] { return queue_.batchReady() || finishing_; });
+      batch = queue_.take();
       last = finishing_;
     }
-    for (const Piece& piece : batch) {
+    for (const AudioQueue::Piece& piece : batch) {
       if (broken_) break;
       if (piece.samples.empty()) encode(nullptr, piece.frames);
       else encode(piece.samples.data(), piece.frames);

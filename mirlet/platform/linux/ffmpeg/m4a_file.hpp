@@ -8,13 +8,13 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "mirlet/platform/linux/ffmpeg/audio_queue.hpp"
 #include "mirlet/platform/linux/ffmpeg/handles.hpp"
 #include "mirlet/platform/result.hpp"
 
@@ -38,11 +38,6 @@ class M4aFile {
   Result<void> finish();
 
  private:
-  struct Piece {
-    std::int64_t frames = 0;
-    std::vector<float> samples;  // empty for silence
-  };
-
   explicit M4aFile(std::string path) : path_(std::move(path)) {}
   Result<void> openEncoder();
   Result<void> openFile();
@@ -78,10 +73,7 @@ class M4aFile {
   // Between the capture's thread and the file's thread.
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<Piece> queue_;
-  std::int64_t queuedFrames_ = 0;  // audio and silence: the file's thread wakes for a batch
-  std::int64_t queuedAudio_ = 0;   // copies held: the queue's bound
-  std::int64_t owedSilence_ = 0;   // audio that could not be copied
+  AudioQueue queue_;
   bool closed_ = false;            // no audio is taken: finishing, or failed
   bool finishing_ = false;         // no audio will come: write the rest and end the file
   std::string failure_;
