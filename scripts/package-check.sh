@@ -55,7 +55,7 @@ echo "== installing $package"
 installed=1
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "$package"
 files=$(dpkg -L mirlet)
-[[ -x $mirlet && -f /usr/lib/mirlet/mirlet-ffmpeg.so && -f /usr/lib/mirlet/mirlet-sway.so &&
+[[ -x $mirlet && -f /usr/lib/mirlet/mirlet-ffmpeg.so &&
   -f /usr/lib/mirlet/mirlet-wayland.so && -f /usr/lib/mirlet/mirlet-shell.so &&
   -f /usr/share/man/man1/mirlet.1.gz &&
   -f /usr/share/gnome-shell/extensions/mirlet@mirlet.dev/extension.js &&

@@ -24,7 +24,6 @@
  *   mirlet-pulse.so         mirlet_pulse_entry         mirlet_sound_module
  *   mirlet-pulse-capture.so mirlet_pulse_capture_entry mirlet_capture_module
  *   mirlet-ffmpeg.so        mirlet_ffmpeg_entry        mirlet_file_module
- *   mirlet-sway.so          mirlet_sway_entry          mirlet_screen_module (sway's listings)
  *   mirlet-wayland.so       mirlet_wayland_entry       mirlet_screen_module (sway's screen)
  *   mirlet-shell.so         mirlet_shell_entry         mirlet_screen_module (GNOME Shell's and
  *                                                      KWin's, and other Wayland sessions')

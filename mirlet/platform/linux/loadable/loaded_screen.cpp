@@ -10,6 +10,8 @@
 #include <string>
 
 #include "mirlet/platform/linux/loadable/module_loader.hpp"
+#include "mirlet/platform/linux/module_entry.hpp"
+#include "mirlet/platform/linux/sway/listing.hpp"
 
 namespace mirlet::loadable {
 namespace {
@@ -38,15 +40,20 @@ pid_t peerOf(int fd) {
 
 enum class Session { x11, sway, otherWayland };
 
+// The connection to sway's IPC that told the session, kept for the listing: -1 when there is
+// none, or it was taken.
+int swayConnection = -1;
+
 // A Wayland session: WAYLAND_DISPLAY names a socket (in XDG_RUNTIME_DIR, or a path) where a
 // compositor takes connections. Its X clients run on XWayland, which sees none of the native
 // windows, so such a session never goes to X11. A socket left behind by a compositor that has
 // gone refuses the connection.
 //
-// sway's sessions go to mirlet-sway.so for the listings and to mirlet-wayland.so for access and
-// pictures; every other Wayland session to mirlet-shell.so, which asks the session bus for GNOME
-// Shell or KWin and so loads libsystemd, which sway's runs are spared. sway is the compositor when the process behind SWAYSOCK is the one behind
-// WAYLAND_DISPLAY: a SWAYSOCK left over from another session does not count.
+// sway is the compositor when the process behind SWAYSOCK is the one behind WAYLAND_DISPLAY: a
+// SWAYSOCK left over from another session does not count. Its sessions list through its IPC here,
+// and go to mirlet-wayland.so for access and pictures; every other Wayland session goes to
+// mirlet-shell.so, which asks the session bus for GNOME Shell or KWin and so loads libsystemd,
+// which sway's runs are spared.
 Session session() {
   static const Session answered = [] {
     const char* name = std::getenv("WAYLAND_DISPLAY");
@@ -63,12 +70,41 @@ Session session() {
     const int sway = swaysock != nullptr ? connectNow(swaysock) : -1;
     const pid_t peer = peerOf(compositor);
     const bool isSway = peer > 0 && peer == peerOf(sway);
-    for (const int fd : {compositor, sway})
-      if (fd >= 0) ::close(fd);
-    return isSway ? Session::sway : Session::otherWayland;
+    if (compositor >= 0) ::close(compositor);
+    if (isSway) {
+      swayConnection = sway;
+      return Session::sway;
+    }
+    if (sway >= 0) ::close(sway);
+    return Session::otherWayland;
   }();
   return answered;
 }
+
+// sway's listings need its IPC alone and no library: they are part of the executable, on the
+// connection that told the session.
+int listSway(const mirlet_content_sink* sink, mirlet_reason* why) noexcept {
+  return module::guard(why, [&]() -> Result<void> {
+    if (swayConnection >= 0)
+      return sway::listContent(sway::SwayIpc::adopt(std::exchange(swayConnection, -1)), *sink);
+    auto ipc = sway::SwayIpc::connect();
+    if (!ipc) return failure(ipc.error());
+    return sway::listContent(std::move(*ipc), *sink);
+  });
+}
+int swayOnlyLists(mirlet_reason* why) {
+  module::writeReason(why,
+                      "sway's listing only lists: access and pictures are mirlet-wayland.so's");
+  return -1;
+}
+constexpr mirlet_screen_module kSwayListing{
+    [](int, int*, mirlet_reason* why) noexcept { return swayOnlyLists(why); }, &listSway,
+    [](uint32_t, int64_t, int64_t, mirlet_picture*, mirlet_reason* why) noexcept {
+      return swayOnlyLists(why);
+    },
+    [](mirlet_rect, int64_t, int64_t, mirlet_picture*, mirlet_reason* why) noexcept {
+      return swayOnlyLists(why);
+    }};
 
 // On X11 the listing needs libxcb and RandR alone, and the pictures three more of libxcb's
 // extensions: loading those costs a quarter of a millisecond, which `windows` does not pay. On
@@ -76,17 +112,25 @@ Session session() {
 // the answer on access (whether sway offers screencopy): loading them is about a millisecond.
 const Result<const mirlet_screen_module*>& listing() {
   switch (session()) {
-    case Session::sway: return loadedModule<SwayModule>();
-    case Session::otherWayland: return loadedModule<ShellModule>();
-    case Session::x11: break;
+    case Session::sway: {
+      static const Result<const mirlet_screen_module*> builtIn = &kSwayListing;
+      return builtIn;
+    }
+    case Session::otherWayland:
+      return loadedModule<ShellModule>();
+    case Session::x11:
+      break;
   }
   return loadedModule<X11Module>();
 }
 const Result<const mirlet_screen_module*>& pictures() {
   switch (session()) {
-    case Session::sway: return loadedModule<WaylandModule>();
-    case Session::otherWayland: return loadedModule<ShellModule>();
-    case Session::x11: break;
+    case Session::sway:
+      return loadedModule<WaylandModule>();
+    case Session::otherWayland:
+      return loadedModule<ShellModule>();
+    case Session::x11:
+      break;
   }
   return loadedModule<X11PicturesModule>();
 }
@@ -96,7 +140,9 @@ const Result<const mirlet_screen_module*>& accessTable() {
   return session() == Session::sway ? pictures() : listing();
 }
 
-Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
+Rect rect(const mirlet_rect& r) {
+  return {r.x, r.y, r.width, r.height};
+}
 
 // Collects a listing: each item converted once, as it comes.
 struct Collected {
@@ -159,17 +205,17 @@ class LoadedScreenCapture final : public ScreenCapture {
     return std::move(listed->displays);
   }
   Result<Image> captureWindow(std::uint32_t windowID, PixelSize size) override {
-    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
-                       mirlet_reason* why) {
-      return module.capture_window(windowID, size.width, size.height, made, why);
-    });
+    return picture(
+        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
+          return module.capture_window(windowID, size.width, size.height, made, why);
+        });
   }
   Result<Image> captureDisplay(const Rect& frame, PixelSize size) override {
-    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
-                       mirlet_reason* why) {
-      const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
-      return module.capture_display(area, size.width, size.height, made, why);
-    });
+    return picture(
+        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
+          const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
+          return module.capture_display(area, size.width, size.height, made, why);
+        });
   }
   Result<void> writePNG(const Image& image, const std::string& path) override {
     const auto& module = loadedModule<PngModule>();
@@ -196,8 +242,7 @@ class LoadedScreenCapture final : public ScreenCapture {
     const auto module = pictures_();
     if (!module) return failure(module.error());
     mirlet_picture made{};
-    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); });
-        !taken)
+    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); }); !taken)
       return failure(taken.error());
     return adopt(made);
   }
@@ -208,7 +253,9 @@ class LoadedScreenCapture final : public ScreenCapture {
 
 }  // namespace
 
-std::unique_ptr<ScreenAccess> makeScreenAccess() { return std::make_unique<LoadedScreenAccess>(); }
+std::unique_ptr<ScreenAccess> makeScreenAccess() {
+  return std::make_unique<LoadedScreenAccess>();
+}
 
 std::unique_ptr<ScreenCapture> makeScreenCapture() {
   return std::make_unique<LoadedScreenCapture>(listing, pictures);

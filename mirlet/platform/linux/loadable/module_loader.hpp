@@ -23,11 +23,6 @@ struct X11PicturesModule {
   static constexpr const char* kEntry = "mirlet_x11_pictures_entry";
   using Table = mirlet_screen_module;
 };
-struct SwayModule {
-  static constexpr const char* kFile = "mirlet-sway.so";
-  static constexpr const char* kEntry = "mirlet_sway_entry";
-  using Table = mirlet_screen_module;
-};
 struct WaylandModule {
   static constexpr const char* kFile = "mirlet-wayland.so";
   static constexpr const char* kEntry = "mirlet_wayland_entry";

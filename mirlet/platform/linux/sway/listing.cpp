@@ -18,34 +18,37 @@ Result<std::vector<NamedWindow>> namedWindows(std::string_view tree) {
   return named;
 }
 
-Result<void> listContent(const mirlet_content_sink& sink) {
-  auto ipc = SwayIpc::connect();
-  if (!ipc) return failure(ipc.error());
+void lendWindows(const std::vector<NamedWindow>& windows, const mirlet_content_sink& sink) {
+  for (const NamedWindow& w : windows) {
+    const Rect& f = w.tree.frame;
+    const mirlet_window window{w.tree.id,           {f.x, f.y, f.width, f.height},
+                               w.tree.title.data(), w.tree.title.size(),
+                               w.app.data(),        w.app.size()};
+    sink.window(sink.context, &window);
+  }
+}
+
+Result<void> listContent(SwayIpc ipc, const mirlet_content_sink& sink) {
   const bool windows = sink.window != nullptr;
-  if (auto sent = windows ? ipc->send({SwayIpc::kGetTree, SwayIpc::kGetOutputs})
-                          : ipc->send({SwayIpc::kGetOutputs});
+  if (auto sent = windows ? ipc.send({SwayIpc::kGetTree, SwayIpc::kGetOutputs})
+                          : ipc.send({SwayIpc::kGetOutputs});
       !sent)
     return sent;
   if (windows) {
-    const auto tree = ipc->receive(SwayIpc::kGetTree);
+    const auto tree = ipc.receive(SwayIpc::kGetTree);
     if (!tree) return failure(tree.error());
     const auto named = namedWindows(*tree);
     if (!named) return failure(named.error());
-    for (const NamedWindow& w : *named) {
-      const Rect& f = w.tree.frame;
-      const mirlet_window window{w.tree.id,           {f.x, f.y, f.width, f.height},
-                                 w.tree.title.data(), w.tree.title.size(),
-                                 w.app.data(),        w.app.size()};
-      sink.window(sink.context, &window);
-    }
+    lendWindows(*named, sink);
   }
-  const auto answer = ipc->receive(SwayIpc::kGetOutputs);
+  const auto answer = ipc.receive(SwayIpc::kGetOutputs);
   if (!answer) return failure(answer.error());
   const auto outputs = activeOutputs(*answer);
   if (!outputs) return failure(outputs.error());
   for (const TreeOutput& output : *outputs) {
     const Rect& f = output.frame;
-    const mirlet_display display{output.id, {f.x, f.y, f.width, f.height},
+    const mirlet_display display{output.id,
+                                 {f.x, f.y, f.width, f.height},
                                  static_cast<std::int64_t>(f.width),
                                  static_cast<std::int64_t>(f.height)};
     sink.display(sink.context, &display);

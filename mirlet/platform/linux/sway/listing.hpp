@@ -1,12 +1,14 @@
 #pragma once
-// sway's windows and outputs as mirlet lists them, from its IPC alone: what `windows` needs,
-// without libwayland (mirlet-sway.so). The pictures are mirlet-wayland.so's.
+// sway's windows and outputs as mirlet lists them, from its IPC alone: what `windows` needs, with
+// no library at all, so the executable lists sway's screen itself. The pictures are
+// mirlet-wayland.so's.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mirlet/platform/linux/module.h"
+#include "mirlet/platform/linux/sway/sway_ipc.hpp"
 #include "mirlet/platform/linux/sway/sway_tree.hpp"
 #include "mirlet/platform/result.hpp"
 
@@ -20,8 +22,11 @@ struct NamedWindow {
 // The windows that show in `tree` (GET_TREE's answer), front to back, their applications named.
 Result<std::vector<NamedWindow>> namedWindows(std::string_view tree);
 
-// The windows (when `sink.window` is set) and the displays, each lent to the sink, from one
-// connection to SWAYSOCK: both questions in one write, so one wait for both answers.
-Result<void> listContent(const mirlet_content_sink& sink);
+// Lends each window to `sink.window`.
+void lendWindows(const std::vector<NamedWindow>& windows, const mirlet_content_sink& sink);
+
+// The windows (when `sink.window` is set) and the displays, each lent to the sink, from `ipc`:
+// both questions in one write, so one wait for both answers.
+Result<void> listContent(SwayIpc ipc, const mirlet_content_sink& sink);
 
 }  // namespace mirlet::sway

@@ -24,6 +24,8 @@ class SwayIpc {
 
   // Connects to SWAYSOCK; fails when it is unset or nobody listens there.
   static Result<SwayIpc> connect();
+  // A connection to SWAYSOCK made elsewhere (`fd`), owned from now on.
+  static SwayIpc adopt(int fd) { return SwayIpc(fd); }
   SwayIpc(SwayIpc&& other) noexcept;
   ~SwayIpc();
 

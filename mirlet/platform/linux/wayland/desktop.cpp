@@ -32,13 +32,7 @@ class SwayDesktop final : public Desktop {
   Result<void> listWindows(const mirlet_content_sink& sink) override {
     const auto listed = windows();
     if (!listed) return failure(listed.error());
-    for (const NamedWindow& w : **listed) {
-      const Rect& f = w.tree.frame;
-      const mirlet_window window{w.tree.id,           {f.x, f.y, f.width, f.height},
-                                 w.tree.title.data(), w.tree.title.size(),
-                                 w.app.data(),        w.app.size()};
-      sink.window(sink.context, &window);
-    }
+    sway::lendWindows(**listed, sink);
     return {};
   }
 
