@@ -256,6 +256,87 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
   }
 }
 
+// An output whose clock runs 2000 ppm slow: a pipe sink renders only as fast as its FIFO is
+// drained (use_system_clock_for_timing=no, also PulseAudio 16's default), here by a reader taking
+// 47904 frames a second by the monotonic clock; parec timed the sink's monitor at -1990 to -2030
+// ppm. What plays is a 440 Hz tone with a 3000 Hz beep every 2 s of the output's clock.
+// Unstretched, the beeps fall behind the wall clock by 4.0 ms every 2 s, 76 ms by the end;
+// stretched once the rate is known (16 s), they keep the 30 ms that they fell behind until then.
+// Nothing is lost, so no silence goes in: the tone never breaks.
+TEST(E2EAudio, AnOutputWhoseClockDriftsKeepsTheWallClock) {
+  if (readFile(testServicesDir() + "/sound-server").starts_with("pipewire"))
+    GTEST_SKIP() << "pipewire-pulse's pipe sink (PipeWire 0.3.65) renders on its graph's clock, "
+                    "not its reader's: -76 ppm with the FIFO drained 2000 ppm slow, -84 on time";
+  constexpr double kPpm = -2000, kPeriod = 2;
+  TempDir dir;
+  const std::string track = dir / "beeps.wav", path = dir / "drift.m4a";
+  ASSERT_EQ(run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                 "aevalsrc=0.25*sin(2*PI*440*t)+0.25*sin(2*PI*3000*t)*lt(mod(t\\,2)\\,0.05):"
+                 "s=48000:d=60",
+                 "-ac", "2", "-y", track}).status, 0);
+  // Absolute deadlines, so that a late wake-up is made up at the next one.
+  const char* reader = R"(
+import os, sys, time
+fd, rate = os.open(sys.argv[1], os.O_RDONLY), 4 * 48000 * (1 + float(sys.argv[2]) / 1e6)
+start, taken, tick = time.monotonic(), 0, 0
+while True:
+    tick += 1
+    due = int(tick * 0.005 * rate) // 4 * 4
+    while taken < due:
+        got = os.read(fd, due - taken)
+        if not got: sys.exit()
+        taken += len(got)
+    time.sleep(max(0, start + tick * 0.005 - time.monotonic()))
+)";
+  struct Output {
+    std::string module;
+    ~Output() {
+      run({"pactl", "set-default-sink", "speakers"});
+      run({"pactl", "unload-module", module});
+    }
+  } output{pactl({"load-module", "module-pipe-sink", "sink_name=drifting", "file=" + dir / "fifo",
+                  "format=s16le", "rate=48000", "channels=2", "use_system_clock_for_timing=no"})};
+  ASSERT_FALSE(output.module.empty());
+  Process drain = Process::start({"python3", "-c", reader, dir / "fifo", std::to_string(kPpm)});
+  pactl({"set-default-sink", "drifting"});
+  // A long buffer: a player held back on a busy machine would move the beeps.
+  Process player = Process::start({"paplay", "--latency-msec=1000", track});
+  std::this_thread::sleep_for(1s);
+  Recording recording = startRecording(path);
+  ASSERT_EQ(recording.line, recordingLine(path));
+  std::this_thread::sleep_for(40s);
+  recording.process.signal(SIGINT);
+  const auto elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - recording.started).count();
+  const RunResult result = recording.process.wait();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "stopped\n");
+  const Probe probe = probeFile(path);
+  EXPECT_NEAR(probe.duration, elapsed, 0.25) << "the file does not follow the clock";
+  const auto left = decodeLeft(path);
+  double weakest = 0;
+  for (double t = 1; t < probe.duration - 0.5; t += 0.01)
+    weakest = std::min(weakest, toneLevelDb(slice(left, t, t + 0.01), 440));
+  EXPECT_GT(weakest, -30) << "silence went in where nothing was lost";
+  // A beep starts where a 5 ms window first holds it at half its level or more.
+  std::vector<double> beeps;
+  for (double t = 0.3; t < probe.duration - 0.5; t += 0.001) {
+    if (toneLevelDb(slice(left, t, t + 0.005), 3000) > -21) {
+      beeps.push_back(t + 0.0025);
+      t += 1;
+    }
+  }
+  ASSERT_GE(beeps.size(), 19u);
+  // From the first beep on, which the drift has not yet moved by 5 ms, the wall clock's time.
+  const double spacing = kPeriod / (1 + kPpm / 1e6);
+  for (std::size_t i = 1; i < beeps.size(); ++i) {
+    const double off = beeps[i] - beeps[0] - static_cast<double>(i) * spacing;
+    if (beeps[i] > 18) {
+      EXPECT_NEAR(off, 0, 0.05) << "the beep at " << beeps[i] << " s";
+    }
+  }
+}
+
 // A recording that ends abruptly keeps what it wrote: killed, it loses at most its last second
 // (fragments of half a second, each flushed); on a full disk it ends at once, after its line, says
 // why, and its file ends at its last whole fragment, however the disk's end cut the one after. A
