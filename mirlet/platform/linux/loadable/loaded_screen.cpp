@@ -144,18 +144,28 @@ Rect rect(const mirlet_rect& r) {
   return {r.x, r.y, r.width, r.height};
 }
 
-// Collects a listing: each item converted once, as it comes.
+// Collects a listing: each item converted once, as it comes. The module calls in from its own
+// frames, so nothing may be thrown back through them: a failed copy is remembered instead.
 struct Collected {
   Content content;
+  bool outOfMemory = false;
 
-  static void window(void* context, const mirlet_window* w) {
-    static_cast<Collected*>(context)->content.windows.push_back(
-        {w->id, std::string(w->title, w->title_length), std::string(w->app, w->app_length),
-         rect(w->frame)});
+  static void window(void* context, const mirlet_window* w) noexcept {
+    auto& self = *static_cast<Collected*>(context);
+    try {
+      self.content.windows.push_back({w->id, std::string(w->title, w->title_length),
+                                      std::string(w->app, w->app_length), rect(w->frame)});
+    } catch (...) {
+      self.outOfMemory = true;
+    }
   }
-  static void display(void* context, const mirlet_display* d) {
-    static_cast<Collected*>(context)->content.displays.push_back(
-        {d->id, rect(d->frame), d->width, d->height});
+  static void display(void* context, const mirlet_display* d) noexcept {
+    auto& self = *static_cast<Collected*>(context);
+    try {
+      self.content.displays.push_back({d->id, rect(d->frame), d->width, d->height});
+    } catch (...) {
+      self.outOfMemory = true;
+    }
   }
 };
 
@@ -234,6 +244,7 @@ class LoadedScreenCapture final : public ScreenCapture {
     if (auto listed = ask([&](mirlet_reason* why) { return (*module)->list_content(&sink, why); });
         !listed)
       return failure(listed.error());
+    if (collected.outOfMemory) return failure("out of memory");
     return std::move(collected.content);
   }
 
