@@ -79,7 +79,11 @@ pts = [least[b] for b in sorted(least)][1:]
 steps = [(b[1] - a[1], b[0] - a[0]) for a, b in zip(pts, pts[1:]) if abs(b[1] - a[1]) < 240]
 slope = sum(d for d, _ in steps) / sum(t for _, t in steps)
 print("%.2f" % (-slope / 48000 * 1e6))
-' $((MARKERS + 5)) >"$work/rate" &
+# The jumps themselves: audio the server did not deliver to parec either.
+lost = ["%.0f s: %+.1f ms" % (b[0], (b[1] - a[1]) / 48) for a, b in zip(pts, pts[1:])
+        if abs(b[1] - a[1]) >= 240]
+print(", ".join(lost) or "none", file=sys.stderr)
+' $((MARKERS + 5)) >"$work/rate" 2>"$work/parec-jumps" &
   watcher=$!
   "$mirlet" audio "$work/markers.m4a" >/dev/null 2>"$work/err" &
   pid=$!
@@ -109,6 +113,7 @@ print("jumps between clicks (click: ms): %s; without them: last %+.1f ms, larges
 print("offsets each minute: %s" % " ".join("%+.1f" % o for o in off[::60]))
 print("mirlet cpu %.3f s/min" % (cpu / minutes))
 ' "$(cat "$work/rate")" "$MARKERS" "$cpu"
+  echo "parec, beside mirlet, saw its lag jump at: $(cat "$work/parec-jumps")"
   exit 0
 fi
 
