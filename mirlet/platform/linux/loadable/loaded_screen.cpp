@@ -85,9 +85,9 @@ Session session() {
 // connection that told the session.
 int listSway(const mirlet_content_sink* sink, mirlet_reason* why) noexcept {
   return module::guard(why, [&]() -> Result<void> {
-    if (swayConnection >= 0)
-      return sway::listContent(sway::SwayIpc::adopt(std::exchange(swayConnection, -1)), *sink);
-    auto ipc = sway::SwayIpc::connect();
+    auto ipc = swayConnection >= 0
+                   ? sway::SwayIpc::adopt(std::exchange(swayConnection, -1))
+                   : sway::SwayIpc::connect();
     if (!ipc) return failure(ipc.error());
     return sway::listContent(std::move(*ipc), *sink);
   });
@@ -116,21 +116,16 @@ const Result<const mirlet_screen_module*>& listing() {
       static const Result<const mirlet_screen_module*> builtIn = &kSwayListing;
       return builtIn;
     }
-    case Session::otherWayland:
-      return loadedModule<ShellModule>();
-    case Session::x11:
-      break;
+    case Session::otherWayland: return loadedModule<ShellModule>();
+    case Session::x11: break;
   }
   return loadedModule<X11Module>();
 }
 const Result<const mirlet_screen_module*>& pictures() {
   switch (session()) {
-    case Session::sway:
-      return loadedModule<WaylandModule>();
-    case Session::otherWayland:
-      return loadedModule<ShellModule>();
-    case Session::x11:
-      break;
+    case Session::sway: return loadedModule<WaylandModule>();
+    case Session::otherWayland: return loadedModule<ShellModule>();
+    case Session::x11: break;
   }
   return loadedModule<X11PicturesModule>();
 }
@@ -140,9 +135,7 @@ const Result<const mirlet_screen_module*>& accessTable() {
   return session() == Session::sway ? pictures() : listing();
 }
 
-Rect rect(const mirlet_rect& r) {
-  return {r.x, r.y, r.width, r.height};
-}
+Rect rect(const mirlet_rect& r) { return {r.x, r.y, r.width, r.height}; }
 
 // Collects a listing: each item converted once, as it comes. The module calls in from its own
 // frames, so nothing may be thrown back through them: a failed copy is remembered instead.
@@ -215,17 +208,17 @@ class LoadedScreenCapture final : public ScreenCapture {
     return std::move(listed->displays);
   }
   Result<Image> captureWindow(std::uint32_t windowID, PixelSize size) override {
-    return picture(
-        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
-          return module.capture_window(windowID, size.width, size.height, made, why);
-        });
+    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
+                       mirlet_reason* why) {
+      return module.capture_window(windowID, size.width, size.height, made, why);
+    });
   }
   Result<Image> captureDisplay(const Rect& frame, PixelSize size) override {
-    return picture(
-        [&](const mirlet_screen_module& module, mirlet_picture* made, mirlet_reason* why) {
-          const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
-          return module.capture_display(area, size.width, size.height, made, why);
-        });
+    return picture([&](const mirlet_screen_module& module, mirlet_picture* made,
+                       mirlet_reason* why) {
+      const mirlet_rect area{frame.x, frame.y, frame.width, frame.height};
+      return module.capture_display(area, size.width, size.height, made, why);
+    });
   }
   Result<void> writePNG(const Image& image, const std::string& path) override {
     const auto& module = loadedModule<PngModule>();
@@ -253,7 +246,8 @@ class LoadedScreenCapture final : public ScreenCapture {
     const auto module = pictures_();
     if (!module) return failure(module.error());
     mirlet_picture made{};
-    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); }); !taken)
+    if (auto taken = ask([&](mirlet_reason* why) { return capture(**module, &made, why); });
+        !taken)
       return failure(taken.error());
     return adopt(made);
   }
@@ -264,9 +258,7 @@ class LoadedScreenCapture final : public ScreenCapture {
 
 }  // namespace
 
-std::unique_ptr<ScreenAccess> makeScreenAccess() {
-  return std::make_unique<LoadedScreenAccess>();
-}
+std::unique_ptr<ScreenAccess> makeScreenAccess() { return std::make_unique<LoadedScreenAccess>(); }
 
 std::unique_ptr<ScreenCapture> makeScreenCapture() {
   return std::make_unique<LoadedScreenCapture>(listing, pictures);
