@@ -149,6 +149,7 @@ struct ChangingDesktop {
   std::string headset;
   std::string microphone;
   std::vector<Process> players;
+  pid_t recorder = -1;
 
   ChangingDesktop() {
     testPulseServer();
@@ -209,6 +210,14 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
          }
        },
        440, 1000, 440},
+      // Stopped itself, mirlet finds what played meanwhile kept for it by the server.
+      {"the recording is held up", "speakers",
+       [](ChangingDesktop& desktop) {
+         ASSERT_EQ(::kill(desktop.recorder, SIGSTOP), 0);
+         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+         ::kill(desktop.recorder, SIGCONT);
+       },
+       440, 1000, 440},
   };
   // On PipeWire a patchbay, or the session manager, can unlink a stream without telling it.
   if (onPipeWire) {
@@ -233,6 +242,7 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
     const std::string path = desktop.dir / "changes.m4a";
     Recording recording = startRecording(path);
     ASSERT_EQ(recording.line, recordingLine(path));
+    desktop.recorder = recording.process.pid();
     std::this_thread::sleep_for(std::chrono::seconds(3));
     c.change(desktop);
     std::this_thread::sleep_for(std::chrono::seconds(5));

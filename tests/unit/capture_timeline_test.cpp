@@ -67,28 +67,32 @@ TEST(CaptureWatchdog, SilenceWhileNothingIsHeardAndANewStreamWhenOneStaysSilent)
   struct Case {
     std::string name;
     std::optional<std::int64_t> madeAt, lastAudioAt;
+    bool quietBefore;
     Action action;
     std::int64_t nextAt;
   };
   const std::int64_t now = 100 * s;
   const Case cases[] = {
-      {"delivering", now - 10 * s, now - 300 * ms, Action::wait, now + 700 * ms},
-      {"just within a second", now - 10 * s, now - 1 * s, Action::wait, now},
-      {"stalled", now - 10 * s, now - 1 * s - 1, Action::silence, now + 100 * ms},
-      {"no stream", std::nullopt, now - 20 * s, Action::silence, now + 100 * ms},
-      {"new, quiet as an idle null sink", now - 2500 * ms, std::nullopt, Action::silence,
+      {"delivering", now - 10 * s, now - 300 * ms, true, Action::wait, now + 700 * ms},
+      {"just within a second", now - 10 * s, now - 1 * s, true, Action::wait, now},
+      {"stalled", now - 10 * s, now - 1 * s - 1, true, Action::silence, now + 100 * ms},
+      {"no stream", std::nullopt, now - 20 * s, true, Action::silence, now + 100 * ms},
+      {"new, quiet as an idle null sink", now - 2500 * ms, std::nullopt, true, Action::silence,
        now + 100 * ms},
-      {"new, and heard only before it", now - 2500 * ms, now - 2600 * ms, Action::silence,
+      {"new, and heard only before it", now - 2500 * ms, now - 2600 * ms, true, Action::silence,
        now + 100 * ms},
-      {"new, and never heard", now - 3 * s - 1, std::nullopt, Action::remake, now + 100 * ms},
-      {"silent since its last audio", now - 10 * s, now - 3 * s - 1, Action::remake,
+      {"new, and never heard", now - 3 * s - 1, std::nullopt, true, Action::remake, now + 100 * ms},
+      {"silent since its last audio", now - 10 * s, now - 3 * s - 1, true, Action::remake,
        now + 100 * ms},
-      {"stalled, not for long enough", now - 10 * s, now - 3 * s, Action::silence,
+      {"stalled, not for long enough", now - 10 * s, now - 3 * s, true, Action::silence,
        now + 100 * ms},
+      // The first quiet tick lets the loop read what a held-up thread left unread.
+      {"quiet since the last tick", now - 10 * s, now - 3 * s - 1, false, Action::lookAgain,
+       now + 20 * ms},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto decision = pulse::watchdog::decide(now, c.madeAt, c.lastAudioAt);
+    const auto decision = pulse::watchdog::decide(now, c.madeAt, c.lastAudioAt, c.quietBefore);
     EXPECT_EQ(decision.action, c.action);
     EXPECT_EQ(decision.nextAt, c.nextAt);
   }

@@ -239,9 +239,11 @@ void Capture::pump() {
   if (state_ != State::running) return;
   const std::int64_t now = monotonicNanoseconds();
   const watchdog::Decision decision = watchdog::decide(
-      now, stream_ ? std::optional(stream_->madeAt()) : std::nullopt,
-      clock_.lastAudioAt());
-  if (decision.action != watchdog::Action::wait) clock_.silenceUntil(now);
+      now, stream_ ? std::optional(stream_->madeAt()) : std::nullopt, clock_.lastAudioAt(),
+      quiet_);
+  quiet_ = decision.action != watchdog::Action::wait;
+  if (decision.action == watchdog::Action::silence || decision.action == watchdog::Action::remake)
+    clock_.silenceUntil(now);
   if (decision.action == watchdog::Action::remake) {
     closeStream();
     follower_->ended();

@@ -81,6 +81,7 @@ class Capture final : private SinkFollower::Target, private MonitorStream::Owner
   pa_time_event* pump_ = nullptr;
   std::int64_t attemptStartedAt_ = 0;
   std::int64_t tailEnd_ = 0;
+  bool quiet_ = false;  // the pump's last tick found no audio coming
   // Dropped in this order, the stopped loop last.
   ThreadedLoop loop_;
   LoopContext context_;

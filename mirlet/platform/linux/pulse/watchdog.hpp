@@ -9,6 +9,11 @@
 // stream unlinked, and a patchbay can cut its link; nothing tells the client, and that stream
 // never delivers again). The longest quiet a working stream has is PulseAudio's idle null sink
 // rendering ahead: its first fragment came 2.0 s after the stream was ready.
+//
+// Quiet is only taken for a stall once the loop has had a turn to read: when this thread itself
+// was held up (the process stopped with SIGSTOP, a starved machine), the server kept what played
+// meanwhile, and its first tick back comes before that audio is read. Silence put in then, with
+// the audio after it, made a file 2 s longer than the wall clock after a 2 s stop.
 
 #include <algorithm>
 #include <cstdint>
@@ -20,11 +25,14 @@ inline constexpr std::int64_t kStallNanoseconds = 1'000'000'000;
 inline constexpr std::int64_t kRemakeNanoseconds = 3'000'000'000;
 // While silence stands in, it goes out this often.
 inline constexpr std::int64_t kTickNanoseconds = 100'000'000;
+// The turn given to what waits unread before quiet counts.
+inline constexpr std::int64_t kLookAgainNanoseconds = 20'000'000;
 
 enum class Action {
   wait,     // the stream delivers: nothing to do until `nextAt`
   silence,  // silence up to now, and again at `nextAt`
   remake,   // silence up to now, and a new stream in place of the silent one
+  lookAgain,  // quiet since the last tick: decide again at `nextAt`, after the loop has read
 };
 
 struct Decision {
@@ -33,15 +41,17 @@ struct Decision {
 };
 
 // `streamMadeAt`: when the current stream was asked for, none without a stream; `lastAudioAt`:
-// when audio last arrived from any stream, none before the first. All on the monotonic clock.
+// when audio last arrived from any stream, none before the first; `quietBefore`: the tick before
+// this one did not wait. All on the monotonic clock.
 inline Decision decide(std::int64_t now, std::optional<std::int64_t> streamMadeAt,
-                       std::optional<std::int64_t> lastAudioAt) {
+                       std::optional<std::int64_t> lastAudioAt, bool quietBefore) {
   if (!streamMadeAt) return {Action::silence, now + kTickNanoseconds};
   // What an earlier stream delivered says nothing about this one.
   const std::int64_t quietSince =
       lastAudioAt ? std::max(*lastAudioAt, *streamMadeAt) : *streamMadeAt;
   if (lastAudioAt && *lastAudioAt >= *streamMadeAt && now - *lastAudioAt <= kStallNanoseconds)
     return {Action::wait, *lastAudioAt + kStallNanoseconds};
+  if (!quietBefore) return {Action::lookAgain, now + kLookAgainNanoseconds};
   if (now - quietSince > kRemakeNanoseconds) return {Action::remake, now + kTickNanoseconds};
   return {Action::silence, now + kTickNanoseconds};
 }
