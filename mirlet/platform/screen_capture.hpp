@@ -43,6 +43,8 @@ class ScreenCapture {
   virtual ~ScreenCapture() = default;
   // The windows on screen and the displays, or why they cannot be listed.
   virtual Result<Content> listContent() = 0;
+  // The windows alone, front to back.
+  virtual Result<std::vector<Window>> listWindows() = 0;
   // The displays alone.
   virtual Result<std::vector<Display>> listDisplays() = 0;
   // The window by itself, even where others cover it, scaled to exactly `size`.

@@ -35,12 +35,12 @@ void encode(JsonWriter& json, const W& window) {
 }  // namespace
 
 CommandResult listWindows(ScreenCapture& screen) {
-  const auto content = screen.listContent();
-  if (!content) return failure("no_shareable_content");
+  const auto windows = screen.listWindows();
+  if (!windows) return failure("no_shareable_content");
 
   JsonWriter json(Solidus::escaped);
   json.beginArray();
-  for (const Window& window : content->windows) {
+  for (const Window& window : *windows) {
     const Rect& frame = window.frame;
     if (width(frame) < kMinimumSide || height(frame) < kMinimumSide) continue;
     encode(json, W{window.windowID, window.app, window.title, minX(frame), minY(frame),

@@ -26,6 +26,10 @@ class FakeScreen final : public ScreenCapture {
   Result<Image> captureDisplay(const Rect& frame, PixelSize size) override {
     return picture("display " + number(frame.x) + "," + number(frame.y) + " " + text(size));
   }
+  Result<std::vector<Window>> listWindows() override {
+    if (!content) return failure(content.error());
+    return content->windows;
+  }
   Result<std::vector<Display>> listDisplays() override {
     if (!content) return failure(content.error());
     return content->displays;

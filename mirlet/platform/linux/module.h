@@ -63,7 +63,8 @@ typedef struct mirlet_display {
   int64_t width, height; /* whole points */
 } mirlet_display;
 
-/* Receives a listing item by item. A sink without `window` asks for the displays alone. */
+/* Receives a listing item by item. A sink without `window` asks for the displays alone, one
+ * without `display` for the windows alone. */
 typedef struct mirlet_content_sink {
   void *context;
   void (*window)(void *context, const mirlet_window *window); /* front to back */

@@ -201,9 +201,14 @@ class LoadedScreenCapture final : public ScreenCapture {
  public:
   LoadedScreenCapture(Table listing, Table pictures)
       : listing_(std::move(listing)), pictures_(std::move(pictures)) {}
-  Result<Content> listContent() override { return list(true); }
+  Result<Content> listContent() override { return list(true, true); }
+  Result<std::vector<Window>> listWindows() override {
+    auto listed = list(true, false);
+    if (!listed) return failure(listed.error());
+    return std::move(listed->windows);
+  }
   Result<std::vector<Display>> listDisplays() override {
-    auto listed = list(false);
+    auto listed = list(false, true);
     if (!listed) return failure(listed.error());
     return std::move(listed->displays);
   }
@@ -228,12 +233,12 @@ class LoadedScreenCapture final : public ScreenCapture {
   }
 
  private:
-  Result<Content> list(bool windows) const {
+  Result<Content> list(bool windows, bool displays) const {
     const auto module = listing_();
     if (!module) return failure(module.error());
     Collected collected;
     const mirlet_content_sink sink{&collected, windows ? &Collected::window : nullptr,
-                                   &Collected::display};
+                                   displays ? &Collected::display : nullptr};
     if (auto listed = ask([&](mirlet_reason* why) { return (*module)->list_content(&sink, why); });
         !listed)
       return failure(listed.error());

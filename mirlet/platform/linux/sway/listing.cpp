@@ -29,9 +29,10 @@ void lendWindows(const std::vector<NamedWindow>& windows, const mirlet_content_s
 }
 
 Result<void> listContent(SwayIpc ipc, const mirlet_content_sink& sink) {
-  const bool windows = sink.window != nullptr;
-  if (auto sent = windows ? ipc.send({SwayIpc::kGetTree, SwayIpc::kGetOutputs})
-                          : ipc.send({SwayIpc::kGetOutputs});
+  const bool windows = sink.window != nullptr, displays = sink.display != nullptr;
+  if (auto sent = !windows    ? ipc.send({SwayIpc::kGetOutputs})
+                  : displays ? ipc.send({SwayIpc::kGetTree, SwayIpc::kGetOutputs})
+                             : ipc.send({SwayIpc::kGetTree});
       !sent)
     return sent;
   if (windows) {
@@ -41,6 +42,7 @@ Result<void> listContent(SwayIpc ipc, const mirlet_content_sink& sink) {
     if (!named) return failure(named.error());
     lendWindows(*named, sink);
   }
+  if (!displays) return {};
   const auto answer = ipc.receive(SwayIpc::kGetOutputs);
   if (!answer) return failure(answer.error());
   const auto outputs = activeOutputs(*answer);

@@ -25,8 +25,8 @@ Result<std::vector<NamedWindow>> namedWindows(std::string_view tree);
 // Lends each window to `sink.window`.
 void lendWindows(const std::vector<NamedWindow>& windows, const mirlet_content_sink& sink);
 
-// The windows (when `sink.window` is set) and the displays, each lent to the sink, from `ipc`:
-// both questions in one write, so one wait for both answers.
+// The windows (when `sink.window` is set) and the displays (when `sink.display` is), each lent to
+// the sink, from `ipc`: both questions in one write, so one wait for both answers.
 Result<void> listContent(SwayIpc ipc, const mirlet_content_sink& sink);
 
 }  // namespace mirlet::sway

@@ -54,6 +54,7 @@ class ScreenModule {
         if (!windows) return failure(windows.error());
         if (auto listed = (*windows)->listWindows(*sink); !listed) return listed;
       }
+      if (sink->display == nullptr) return {};
       for (const auto& output : (*found)->session->outputs()) {
         const Rect& f = output->logical;
         const mirlet_display display{output->name, {f.x, f.y, f.width, f.height},
