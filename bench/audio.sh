@@ -56,14 +56,24 @@ with wave.open(sys.argv[1], "wb") as w:
 ' "$work/markers.wav" $((MARKERS + 30))
   paplay --latency-msec=100 "$work/markers.wav" 2>/dev/null &
   sleep 2.5
-  # The output's rate: the least lag of its monitor's arrivals in each 4 s, and how it moves.
+  # The output's rate: the least lag of its monitor's arrivals in each 4 s, and how it moves. And
+  # where the clicks fall in what parec heard: a jump there is in the output itself (a player
+  # that ran dry for a cycle delays every later click), not in mirlet's file alone.
   python3 -c '
-import subprocess, sys, time
+import array, subprocess, sys, time
 parec = subprocess.Popen(["parec", "-d", "speakers.monitor", "--format=float32le", "--rate=48000",
                           "--channels=2", "--latency-msec=100"], stdout=subprocess.PIPE)
-frames, start, least = 0, None, {}
+frames, start, least, rest, clicks, quiet_until = 0, None, {}, b"", [], 0
 while True:
-    got = len(parec.stdout.read1(65536)) // 8
+    rest += parec.stdout.read1(65536)
+    whole = len(rest) // 8 * 8
+    samples = array.array("f"); samples.frombytes(rest[:whole]); rest = rest[whole:]
+    left = samples[::2]
+    got = len(left)
+    if left and (max(left) > 0.1 or min(left) < -0.1):
+        for i, v in enumerate(left):
+            if frames + i >= quiet_until and abs(v) > 0.1:
+                clicks.append(frames + i); quiet_until = frames + i + 24000
     now = time.monotonic()
     if start is None: start = now
     frames += got
@@ -83,7 +93,10 @@ print("%.2f" % (-slope / 48000 * 1e6))
 lost = ["%.0f s: %+.1f ms" % (b[0], (b[1] - a[1]) / 48) for a, b in zip(pts, pts[1:])
         if abs(b[1] - a[1]) >= 240]
 print(", ".join(lost) or "none", file=sys.stderr)
-' $((MARKERS + 5)) >"$work/rate" 2>"$work/parec-jumps" &
+gaps = ["%d: %+.1f" % (k + 1, (b - a - 48000) / 48) for k, (a, b) in enumerate(zip(clicks, clicks[1:]))
+        if abs(b - a - 48000) > 480]
+with open(sys.argv[2], "w") as f: print(", ".join(gaps) or "none", file=f)
+' $((MARKERS + 5)) "$work/parec-clicks" >"$work/rate" 2>"$work/parec-jumps" &
   watcher=$!
   "$mirlet" audio "$work/markers.m4a" >/dev/null 2>"$work/err" &
   pid=$!
@@ -114,6 +127,7 @@ print("offsets each minute: %s" % " ".join("%+.1f" % o for o in off[::60]))
 print("mirlet cpu %.3f s/min" % (cpu / minutes))
 ' "$(cat "$work/rate")" "$MARKERS" "$cpu"
   echo "parec, beside mirlet, saw its lag jump at: $(cat "$work/parec-jumps")"
+  echo "jumps between clicks in parec's own recording (click: ms): $(cat "$work/parec-clicks")"
   exit 0
 fi
 
