@@ -223,6 +223,14 @@ void Capture::streamEnded() {
   follower_->ended();
 }
 
+// While audio comes the watchdog has nothing to decide: its tick moves on with each delivery, so
+// that the loop's thread wakes for audio alone.
+void Capture::streamDelivered(std::int64_t now) {
+  if (state_ != State::running || pump_ == nullptr) return;
+  quiet_ = false;
+  restartTimer(pump_, now + watchdog::kStallNanoseconds - monotonicNanoseconds());
+}
+
 // Silence for the time that no stream covers; a stream that stays silent is made again.
 void Capture::onPump(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
   auto& self = *static_cast<Capture*>(userdata);

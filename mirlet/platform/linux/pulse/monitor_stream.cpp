@@ -86,9 +86,10 @@ void MonitorStream::read(pa_stream* stream) {
   constexpr std::size_t kFrameBytes = sizeof(float) * MIRLET_RECORDING_CHANNELS;
   const void* data = nullptr;
   std::size_t bytes = 0;
+  std::int64_t now = 0;
   while (pa_stream_readable_size(stream) > 0) {
-    if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
-    const std::int64_t now = monotonicNanoseconds();
+    if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
+    now = monotonicNanoseconds();
     // Asked once a run: after a stall, the server's estimate counts the time it stalled as
     // latency, which would hide the audio it dropped meanwhile.
     if (!clock_.inRun()) runLatency_ = latencyNanoseconds();
@@ -98,6 +99,7 @@ void MonitorStream::read(pa_stream* stream) {
                       now);
     pa_stream_drop(stream);
   }
+  if (now != 0) owner_.streamDelivered(now);
 }
 
 // How long ago the oldest unread sample was captured.

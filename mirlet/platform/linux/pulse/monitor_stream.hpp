@@ -24,6 +24,7 @@ class MonitorStream {
     virtual void streamReady() = 0;       // recording from the monitor asked for
     virtual void streamMisplaced() = 0;   // the server linked it to another source
     virtual void streamEnded() = 0;       // the monitor went with its output, or the server goes
+    virtual void streamDelivered(std::int64_t now) = 0;  // audio arrived at `now`
    protected:
     ~Owner() = default;
   };
