@@ -223,12 +223,10 @@ void Capture::streamEnded() {
   follower_->ended();
 }
 
-// While audio comes the watchdog has nothing to decide: its tick moves on with each delivery, so
-// that the loop's thread wakes for audio alone.
-void Capture::streamDelivered(std::int64_t now) {
-  if (state_ != State::running || pump_ == nullptr) return;
-  quiet_ = false;
-  restartTimer(pump_, now + watchdog::kStallNanoseconds - monotonicNanoseconds());
+// While audio comes the watchdog waits: the tick it sets moves on with each delivery, so that
+// the loop's thread wakes for audio alone.
+void Capture::streamDelivered() {
+  if (state_ == State::running && pump_ != nullptr) pump();
 }
 
 // Silence for the time that no stream covers; a stream that stays silent is made again.

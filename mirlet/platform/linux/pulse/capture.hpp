@@ -63,7 +63,7 @@ class Capture final : private SinkFollower::Target, private MonitorStream::Owner
   void streamReady() override;
   void streamMisplaced() override;
   void streamEnded() override;
-  void streamDelivered(std::int64_t now) override;
+  void streamDelivered() override;
 
   static void onContextState(pa_context* context, void* self);
   static void onStartTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);

@@ -99,7 +99,7 @@ void MonitorStream::read(pa_stream* stream) {
                       now);
     pa_stream_drop(stream);
   }
-  if (now != 0) owner_.streamDelivered(now);
+  if (now != 0) owner_.streamDelivered();
 }
 
 // How long ago the oldest unread sample was captured.

@@ -17,14 +17,14 @@ namespace mirlet::pulse {
 
 class MonitorStream {
  public:
-  // What the stream tells its owner. Each of the last two means the stream must go; the owner
+  // What the stream tells its owner. Misplaced and ended each mean the stream must go; the owner
   // may drop it during the call, which is the call's last act.
   class Owner {
    public:
     virtual void streamReady() = 0;       // recording from the monitor asked for
     virtual void streamMisplaced() = 0;   // the server linked it to another source
     virtual void streamEnded() = 0;       // the monitor went with its output, or the server goes
-    virtual void streamDelivered(std::int64_t now) = 0;  // audio arrived at `now`
+    virtual void streamDelivered() = 0;   // audio arrived
    protected:
     ~Owner() = default;
   };
