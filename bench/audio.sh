@@ -200,26 +200,42 @@ report() {
 # side by side for `duration` seconds. This machine's speed wanders over minutes: the same
 # recording cost mirlet 0.40 s of CPU a minute in one round and 1.20 in another, and ffmpeg
 # 1.36-3.12, so recordings taken in turns compared different machines. Side by side, both meet the
-# same conditions; the median of the rounds' ratios is the figure.
+# same conditions; the median of the rounds' ratios is the figure. BASELINE=path/to/mirlet records
+# a third time beside them with another build, for a change's cost on the same terms.
 if [[ -n ${CPU_ROUNDS:-} ]]; then
-  ratios=()
+  baseline=${BASELINE:+$(realpath "$BASELINE")}
+  ratios=(); baseline_ratios=()
+  median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
   for ((round = 1; round <= CPU_ROUNDS; round++)); do
-    rm -f "$work/mirlet.m4a" "$work/ffmpeg.m4a"
+    rm -f "$work/mirlet.m4a" "$work/ffmpeg.m4a" "$work/baseline.m4a"
     "$mirlet" audio "$work/mirlet.m4a" >/dev/null 2>"$work/err" &
     m_pid=$!
     ffmpeg -nostdin -loglevel error -f pulse -i speakers.monitor -c:a aac -b:a 128k -ar 48000 -ac 2 \
       -y "$work/ffmpeg.m4a" &
     f_pid=$!
+    pids=("$m_pid" "$f_pid")
+    if [[ -n $baseline ]]; then
+      "$baseline" audio "$work/baseline.m4a" >/dev/null 2>"$work/baseline-err" &
+      b_pid=$!
+      pids+=("$b_pid")
+    fi
     sleep "$duration"
     m_cpu=$(cpu_seconds "$m_pid"); f_cpu=$(cpu_seconds "$f_pid")
-    kill -INT "$m_pid" "$f_pid"; wait "$m_pid" "$f_pid" || true
+    [[ -n $baseline ]] && b_cpu=$(cpu_seconds "$b_pid")
+    kill -INT "${pids[@]}"; wait "${pids[@]}" || true
     ratios+=("$(echo "$m_cpu / $f_cpu" | bc -l)")
-    printf 'round %d: cpu s/min mirlet %.3f, ffmpeg -f pulse %.3f, ratio %.2fx\n' "$round" \
+    printf 'round %d: cpu s/min mirlet %.3f, ffmpeg -f pulse %.3f, ratio %.2fx' "$round" \
       "$(echo "$m_cpu * 60 / $duration" | bc -l)" "$(echo "$f_cpu * 60 / $duration" | bc -l)" \
       "${ratios[-1]}"
+    if [[ -n $baseline ]]; then
+      baseline_ratios+=("$(echo "$b_cpu / $f_cpu" | bc -l)")
+      printf '; baseline %.3f, ratio %.2fx' "$(echo "$b_cpu * 60 / $duration" | bc -l)" \
+        "${baseline_ratios[-1]}"
+    fi
+    echo
   done
-  printf 'median cpu ratio against ffmpeg -f pulse: %.3fx (target <= 0.4x)\n' \
-    "$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')"
+  printf 'median cpu ratio against ffmpeg -f pulse: %.3fx (target <= 0.4x)\n' "$(median "${ratios[@]}")"
+  [[ -n $baseline ]] && printf 'baseline, the same way: %.3fx\n' "$(median "${baseline_ratios[@]}")"
   exit 0
 fi
 
