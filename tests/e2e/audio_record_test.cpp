@@ -266,6 +266,51 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
   }
 }
 
+// With no output at all the recording starts at once, silent until an output appears, and then
+// records it. PulseAudio's speakers can be taken away and given back; PipeWire's belong to its
+// configuration.
+TEST(E2EAudio, ARecordingWithoutAnyOutputWaitsForOne) {
+  testPulseServer();
+  if (readFile(testServicesDir() + "/sound-server").starts_with("pipewire"))
+    GTEST_SKIP() << "PipeWire's speakers belong to its configuration";
+  const std::string modules = pactl({"list", "short", "modules"});
+  const std::size_t at = modules.find("sink_name=speakers ");
+  ASSERT_NE(at, std::string::npos) << modules;
+  const std::size_t line = modules.rfind('\n', at) + 1;  // npos + 1 is the first line
+  // The speakers as the test services make them, given back however the test ends.
+  static const std::vector<std::string> kLoadSpeakers = {
+      "load-module", "module-null-sink", "sink_name=speakers",
+      "sink_properties=device.description=Speakers"};
+  struct GiveBack {
+    ~GiveBack() {
+      if (pactl({"list", "short", "sinks"}).empty()) pactl(kLoadSpeakers);
+      pactl({"set-default-sink", "speakers"});
+    }
+  } giveBack;
+  pactl({"unload-module", modules.substr(line, modules.find('\t', line) - line)});
+  ASSERT_EQ(pactl({"list", "short", "sinks"}), "");
+  TempDir dir;
+  const std::string path = dir / "waits.m4a";
+  Recording recording = startRecording(path);
+  ASSERT_EQ(recording.line, recordingLine(path));
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ASSERT_FALSE(pactl(kLoadSpeakers).empty());
+  Process tone = playTone(dir, 440, 30, 0.5, "speakers");
+  // An idle null sink starts playing only at its next block, up to two seconds on.
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  recording.process.signal(SIGINT);
+  const auto elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - recording.started).count();
+  const RunResult result = recording.process.wait();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "stopped\n");
+  const Probe probe = probeFile(path);
+  EXPECT_NEAR(probe.duration, elapsed, 0.25) << "the file does not follow the clock";
+  const auto left = decodeLeft(path);
+  EXPECT_LT(toneLevelDb(slice(left, 0.5, 2.5), 440), -50);
+  EXPECT_GT(toneLevelDb(slice(left, probe.duration - 1.2, probe.duration - 0.2), 440), -20);
+}
+
 // An output whose clock runs 2000 ppm slow: a pipe sink renders only as fast as its FIFO is
 // drained (use_system_clock_for_timing=no, also PulseAudio 16's default), here by a reader taking
 // 47904 frames a second by the monotonic clock; parec timed the sink's monitor at -1990 to -2030
