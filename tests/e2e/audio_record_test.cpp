@@ -47,6 +47,21 @@ Recording startRecording(const std::string& path, const EnvChanges& env = {},
 // A half-scale sine, as playTone plays it, seen through toneLevelDb: pitch and level at once.
 const double kToneDb = 20 * std::log10(0.5 / std::sqrt(2));
 
+// Stops the recording as its caller does; it must end well, its file following the clock from the
+// line to the stop.
+Probe stopRecording(Recording& recording, const std::string& path) {
+  recording.process.signal(SIGINT);
+  const auto elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - recording.started).count();
+  const RunResult result = recording.process.wait();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, recording.line + "\n");
+  EXPECT_EQ(result.err, "stopped\n");
+  const Probe probe = probeFile(path);
+  EXPECT_NEAR(probe.duration, elapsed, 0.25) << "the file does not follow the clock";
+  return probe;
+}
+
 // Paths relative to the working folder are shown as given; an earlier file is replaced. A stop
 // sent as soon as the signals are held, before the line, is served after it.
 TEST(E2EAudio, StopSignalsCompleteTheFileOnceAndSayStopped) {
@@ -246,15 +261,7 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     c.change(desktop);
     std::this_thread::sleep_for(std::chrono::seconds(5));
-    recording.process.signal(SIGINT);
-    const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                       recording.started).count();
-    const RunResult result = recording.process.wait();
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, recording.line + "\n");
-    EXPECT_EQ(result.err, "stopped\n");
-    const Probe probe = probeFile(path);
-    EXPECT_NEAR(probe.duration, elapsed, 0.25) << "the file does not follow the clock";
+    const Probe probe = stopRecording(recording, path);
     const auto left = decodeLeft(path);
     const auto before = slice(left, 1.0, 2.5);
     EXPECT_NEAR(toneLevelDb(before, c.before), kToneDb, 1);
@@ -298,14 +305,7 @@ TEST(E2EAudio, ARecordingWithoutAnyOutputWaitsForOne) {
   Process tone = playTone(dir, 440, 30, 0.5, "speakers");
   // An idle null sink starts playing only at its next block, up to two seconds on.
   std::this_thread::sleep_for(std::chrono::seconds(4));
-  recording.process.signal(SIGINT);
-  const auto elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - recording.started).count();
-  const RunResult result = recording.process.wait();
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "stopped\n");
-  const Probe probe = probeFile(path);
-  EXPECT_NEAR(probe.duration, elapsed, 0.25) << "the file does not follow the clock";
+  const Probe probe = stopRecording(recording, path);
   const auto left = decodeLeft(path);
   EXPECT_LT(toneLevelDb(slice(left, 0.5, 2.5), 440), -50);
   EXPECT_GT(toneLevelDb(slice(left, probe.duration - 1.2, probe.duration - 0.2), 440), -20);
@@ -360,14 +360,7 @@ while True:
   Recording recording = startRecording(path);
   ASSERT_EQ(recording.line, recordingLine(path));
   std::this_thread::sleep_for(40s);
-  recording.process.signal(SIGINT);
-  const auto elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - recording.started).count();
-  const RunResult result = recording.process.wait();
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "stopped\n");
-  const Probe probe = probeFile(path);
-  EXPECT_NEAR(probe.duration, elapsed, 0.25) << "the file does not follow the clock";
+  const Probe probe = stopRecording(recording, path);
   const auto left = decodeLeft(path);
   double weakest = 0;
   for (double t = 1; t < probe.duration - 0.5; t += 0.01)
