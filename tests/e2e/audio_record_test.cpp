@@ -44,6 +44,11 @@ Recording startRecording(const std::string& path, const EnvChanges& env = {},
   return recording;
 }
 
+bool onPipeWire() {
+  testPulseServer();
+  return readFile(testServicesDir() + "/sound-server").starts_with("pipewire");
+}
+
 // A half-scale sine, as playTone plays it, seen through toneLevelDb: pitch and level at once.
 const double kToneDb = 20 * std::log10(0.5 / std::sqrt(2));
 
@@ -198,7 +203,6 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
     std::function<void(ChangingDesktop&)> change;
     double before, notBefore, after;  // tones heard and not heard before the change, and at the end
   };
-  const bool onPipeWire = readFile(testServicesDir() + "/sound-server").starts_with("pipewire");
   std::vector<Case> cases = {
       {"the default output switches", "speakers",
        [](ChangingDesktop&) { pactl({"set-default-sink", "headset"}); }, 440, 1000, 1000},
@@ -215,7 +219,7 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
       {"the sound server stalls", "speakers",
        [&](ChangingDesktop&) {
          std::string pid = readFile(testServicesDir() + "/" +
-                                    (onPipeWire ? "pipewire-pulse" : "pulseaudio") + ".pid");
+                                    (onPipeWire() ? "pipewire-pulse" : "pulseaudio") + ".pid");
          pid = pid.substr(0, pid.find('\n'));
          for (int i = 0; i < 2; ++i) {
            ASSERT_EQ(run({"kill", "-STOP", pid}).status, 0);
@@ -235,7 +239,7 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
        440, 1000, 440},
   };
   // On PipeWire a patchbay, or the session manager, can unlink a stream without telling it.
-  if (onPipeWire) {
+  if (onPipeWire()) {
     cases.push_back({"the recording is unlinked", "speakers",
                      [](ChangingDesktop&) {
                        for (const std::string channel : {"FL", "FR"}) {
@@ -277,8 +281,7 @@ TEST(E2EAudio, WhatPlaysIsRecordedWhateverTheDesktopDoes) {
 // records it. PulseAudio's speakers can be taken away and given back; PipeWire's belong to its
 // configuration.
 TEST(E2EAudio, ARecordingWithoutAnyOutputWaitsForOne) {
-  testPulseServer();
-  if (readFile(testServicesDir() + "/sound-server").starts_with("pipewire"))
+  if (onPipeWire())
     GTEST_SKIP() << "PipeWire's speakers belong to its configuration";
   const std::string modules = pactl({"list", "short", "modules"});
   const std::size_t at = modules.find("sink_name=speakers ");
@@ -319,7 +322,7 @@ TEST(E2EAudio, ARecordingWithoutAnyOutputWaitsForOne) {
 // stretched once the rate is known (16 s), they keep the 30 ms that they fell behind until then.
 // Nothing is lost, so no silence goes in: the tone never breaks.
 TEST(E2EAudio, AnOutputWhoseClockDriftsKeepsTheWallClock) {
-  if (readFile(testServicesDir() + "/sound-server").starts_with("pipewire"))
+  if (onPipeWire())
     GTEST_SKIP() << "pipewire-pulse's pipe sink (PipeWire 0.3.65) renders on its graph's clock, "
                     "not its reader's: -76 ppm with the FIFO drained 2000 ppm slow, -84 on time";
   constexpr double kPpm = -2000, kPeriod = 2;
