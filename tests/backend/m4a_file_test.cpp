@@ -85,17 +85,24 @@ TEST(BackendM4aFile, AFullQueueCountsTheRestAsSilence) {
   EXPECT_TRUE(queue.take().empty());
 }
 
+// Removed while written, the file fails at once; removed just before the stop, the stop waits for
+// the file's end and says so rather than succeed.
 TEST(BackendM4aFile, AFileRemovedWhileWrittenFailsAtOnceAndSaysWhy) {
-  TempDir dir;
-  FileRig rig(dir / "gone.m4a");
-  rig.append(1);
-  ASSERT_EQ(run({"rm", dir / "gone.m4a"}).status, 0);
-  // A second more: the file's thread looks once a quarter second.
-  rig.append(1);
-  EXPECT_TRUE(rig.failed(5s));
-  const auto finished = rig.recorder->finish();
-  ASSERT_FALSE(finished);
-  EXPECT_EQ(finished.error(), dir / "gone.m4a" + " was removed while it was written");
+  for (const bool beforeTheStop : {false, true}) {
+    SCOPED_TRACE(beforeTheStop ? "removed just before the stop" : "removed while written");
+    TempDir dir;
+    FileRig rig(dir / "gone.m4a");
+    rig.append(1);
+    ASSERT_EQ(run({"rm", dir / "gone.m4a"}).status, 0);
+    if (!beforeTheStop) {
+      // A second more: the file's thread looks once a quarter second.
+      rig.append(1);
+      EXPECT_TRUE(rig.failed(5s));
+    }
+    const auto finished = rig.recorder->finish();
+    ASSERT_FALSE(finished);
+    EXPECT_EQ(finished.error(), dir / "gone.m4a" + " was removed while it was written");
+  }
 }
 
 }  // namespace
