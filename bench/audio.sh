@@ -133,8 +133,9 @@ fi
 
 # A long steady tone at half scale. Its player keeps a buffer that rides out busy cores, so the
 # source itself never breaks; the capture still runs at its own short fragments.
-sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" \
-  synth $((${LONG:-0} + duration * 3 + loaded_duration + kill_after + 120)) sine 440 vol 0.5
+tone_seconds=$((${LONG:-0} + ${CPU_ROUNDS:-0} * duration * 2 + duration * 3 + loaded_duration +
+  kill_after + 120))
+sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth "$tone_seconds" sine 440 vol 0.5
 # Its complaint when the server goes away at the end is no finding.
 paplay --latency-msec=200 "$work/tone.wav" 2>/dev/null &
 sleep 2.5
@@ -201,7 +202,36 @@ report() {
 # recording cost mirlet 0.40 s of CPU a minute in one round and 1.20 in another, and ffmpeg
 # 1.36-3.12, so recordings taken in turns compared different machines. Side by side, both meet the
 # same conditions; the median of the rounds' ratios is the figure. BASELINE=path/to/mirlet records
-# a third time beside them with another build, for a change's cost on the same terms.
+# a third time beside them with another build, for a change's cost on the same terms. TURNS=1
+# records them in turns instead, each alone, the order swapped every round: each recorder's cost
+# on a machine that is otherwise idle, where a wake-up costs more than on busy cores.
+if [[ -n ${CPU_ROUNDS:-} && -n ${TURNS:-} ]]; then
+  ratios=()
+  median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+  alone() {  # alone COMMAND...: records for `duration` seconds and prints its CPU seconds
+    "$@" >/dev/null 2>"$work/err" & local pid=$!
+    sleep "$duration"
+    cpu_seconds "$pid"
+    kill -INT "$pid"; wait "$pid" || true
+  }
+  for ((round = 1; round <= CPU_ROUNDS; round++)); do
+    rm -f "$work/mirlet.m4a" "$work/ffmpeg.m4a"
+    mirlet_alone() { alone "$mirlet" audio "$work/mirlet.m4a"; }
+    ffmpeg_alone() {
+      alone ffmpeg -nostdin -loglevel error -f pulse -i speakers.monitor -c:a aac -b:a 128k \
+        -ar 48000 -ac 2 -y "$work/ffmpeg.m4a"
+    }
+    if ((round % 2)); then m_cpu=$(mirlet_alone); f_cpu=$(ffmpeg_alone)
+    else f_cpu=$(ffmpeg_alone); m_cpu=$(mirlet_alone); fi
+    ratios+=("$(echo "$m_cpu / $f_cpu" | bc -l)")
+    printf 'round %d, in turns: cpu s/min mirlet %.3f, ffmpeg -f pulse %.3f, ratio %.2fx\n' "$round" \
+      "$(echo "$m_cpu * 60 / $duration" | bc -l)" "$(echo "$f_cpu * 60 / $duration" | bc -l)" \
+      "${ratios[-1]}"
+  done
+  printf 'median cpu ratio against ffmpeg -f pulse, in turns: %.3fx (target <= 0.4x)\n' \
+    "$(median "${ratios[@]}")"
+  exit 0
+fi
 if [[ -n ${CPU_ROUNDS:-} ]]; then
   baseline=${BASELINE:+$(realpath "$BASELINE")}
   ratios=(); baseline_ratios=()
