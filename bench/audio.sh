@@ -136,6 +136,9 @@ fi
 tone_seconds=$((${LONG:-0} + ${CPU_ROUNDS:-0} * duration * 2 + duration * 3 + loaded_duration +
   kill_after + 120))
 sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth "$tone_seconds" sine 440 vol 0.5
+# The peer every CPU figure is a ratio against; the output file follows.
+ffmpeg_peer=(ffmpeg -nostdin -loglevel error -f pulse -i speakers.monitor -c:a aac -b:a 128k -ar 48000
+  -ac 2 -y)
 # Its complaint when the server goes away at the end is no finding.
 paplay --latency-msec=200 "$work/tone.wav" 2>/dev/null &
 sleep 2.5
@@ -203,10 +206,12 @@ report() {
 # 1.36-3.12, so recordings taken in turns compared different machines. Side by side, both meet the
 # same conditions; the median of the rounds' ratios is the figure. BASELINE=path/to/mirlet records
 # a third time beside them with another build, for a change's cost on the same terms. TURNS=1
-# records them in turns instead, each alone, the order swapped every round: each recorder's cost
-# on a machine that is otherwise idle, where a wake-up costs more than on busy cores.
-if [[ -n ${CPU_ROUNDS:-} && -n ${TURNS:-} ]]; then
-  ratios=()
+# records them in turns instead, each alone (a baseline after them), the order swapped every
+# round: each recorder's cost on a machine that is otherwise idle, where a wake-up costs more than
+# on busy cores.
+if [[ -n ${CPU_ROUNDS:-} ]]; then
+  baseline=${BASELINE:+$(realpath "$BASELINE")}
+  ratios=(); baseline_ratios=()
   median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
   alone() {  # alone COMMAND...: records for `duration` seconds and prints its CPU seconds
     "$@" >/dev/null 2>"$work/err" & local pid=$!
@@ -215,48 +220,36 @@ if [[ -n ${CPU_ROUNDS:-} && -n ${TURNS:-} ]]; then
     kill -INT "$pid"; wait "$pid" || true
   }
   for ((round = 1; round <= CPU_ROUNDS; round++)); do
-    rm -f "$work/mirlet.m4a" "$work/ffmpeg.m4a"
-    mirlet_alone() { alone "$mirlet" audio "$work/mirlet.m4a"; }
-    ffmpeg_alone() {
-      alone ffmpeg -nostdin -loglevel error -f pulse -i speakers.monitor -c:a aac -b:a 128k \
-        -ar 48000 -ac 2 -y "$work/ffmpeg.m4a"
-    }
-    if ((round % 2)); then m_cpu=$(mirlet_alone); f_cpu=$(ffmpeg_alone)
-    else f_cpu=$(ffmpeg_alone); m_cpu=$(mirlet_alone); fi
-    ratios+=("$(echo "$m_cpu / $f_cpu" | bc -l)")
-    printf 'round %d, in turns: cpu s/min mirlet %.3f, ffmpeg -f pulse %.3f, ratio %.2fx\n' "$round" \
-      "$(echo "$m_cpu * 60 / $duration" | bc -l)" "$(echo "$f_cpu * 60 / $duration" | bc -l)" \
-      "${ratios[-1]}"
-  done
-  printf 'median cpu ratio against ffmpeg -f pulse, in turns: %.3fx (target <= 0.4x)\n' \
-    "$(median "${ratios[@]}")"
-  exit 0
-fi
-if [[ -n ${CPU_ROUNDS:-} ]]; then
-  baseline=${BASELINE:+$(realpath "$BASELINE")}
-  ratios=(); baseline_ratios=()
-  median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-  for ((round = 1; round <= CPU_ROUNDS; round++)); do
     rm -f "$work/mirlet.m4a" "$work/ffmpeg.m4a" "$work/baseline.m4a"
-    "$mirlet" audio "$work/mirlet.m4a" >/dev/null 2>"$work/err" &
-    m_pid=$!
-    ffmpeg -nostdin -loglevel error -f pulse -i speakers.monitor -c:a aac -b:a 128k -ar 48000 -ac 2 \
-      -y "$work/ffmpeg.m4a" &
-    f_pid=$!
-    pids=("$m_pid" "$f_pid")
-    if [[ -n $baseline ]]; then
-      "$baseline" audio "$work/baseline.m4a" >/dev/null 2>"$work/baseline-err" &
-      b_pid=$!
-      pids+=("$b_pid")
+    if [[ -n ${TURNS:-} ]]; then
+      if ((round % 2)); then
+        m_cpu=$(alone "$mirlet" audio "$work/mirlet.m4a")
+        f_cpu=$(alone "${ffmpeg_peer[@]}" "$work/ffmpeg.m4a")
+      else
+        f_cpu=$(alone "${ffmpeg_peer[@]}" "$work/ffmpeg.m4a")
+        m_cpu=$(alone "$mirlet" audio "$work/mirlet.m4a")
+      fi
+      [[ -n $baseline ]] && b_cpu=$(alone "$baseline" audio "$work/baseline.m4a")
+    else
+      "$mirlet" audio "$work/mirlet.m4a" >/dev/null 2>"$work/err" &
+      m_pid=$!
+      "${ffmpeg_peer[@]}" "$work/ffmpeg.m4a" &
+      f_pid=$!
+      pids=("$m_pid" "$f_pid")
+      if [[ -n $baseline ]]; then
+        "$baseline" audio "$work/baseline.m4a" >/dev/null 2>"$work/baseline-err" &
+        b_pid=$!
+        pids+=("$b_pid")
+      fi
+      sleep "$duration"
+      m_cpu=$(cpu_seconds "$m_pid"); f_cpu=$(cpu_seconds "$f_pid")
+      [[ -n $baseline ]] && b_cpu=$(cpu_seconds "$b_pid")
+      kill -INT "${pids[@]}"; wait "${pids[@]}" || true
     fi
-    sleep "$duration"
-    m_cpu=$(cpu_seconds "$m_pid"); f_cpu=$(cpu_seconds "$f_pid")
-    [[ -n $baseline ]] && b_cpu=$(cpu_seconds "$b_pid")
-    kill -INT "${pids[@]}"; wait "${pids[@]}" || true
     ratios+=("$(echo "$m_cpu / $f_cpu" | bc -l)")
-    printf 'round %d: cpu s/min mirlet %.3f, ffmpeg -f pulse %.3f, ratio %.2fx' "$round" \
-      "$(echo "$m_cpu * 60 / $duration" | bc -l)" "$(echo "$f_cpu * 60 / $duration" | bc -l)" \
-      "${ratios[-1]}"
+    printf 'round %d%s: cpu s/min mirlet %.3f, ffmpeg -f pulse %.3f, ratio %.2fx' "$round" \
+      "${TURNS:+, in turns}" "$(echo "$m_cpu * 60 / $duration" | bc -l)" \
+      "$(echo "$f_cpu * 60 / $duration" | bc -l)" "${ratios[-1]}"
     if [[ -n $baseline ]]; then
       baseline_ratios+=("$(echo "$b_cpu / $f_cpu" | bc -l)")
       printf '; baseline %.3f, ratio %.2fx' "$(echo "$b_cpu * 60 / $duration" | bc -l)" \
@@ -264,7 +257,8 @@ if [[ -n ${CPU_ROUNDS:-} ]]; then
     fi
     echo
   done
-  printf 'median cpu ratio against ffmpeg -f pulse: %.3fx (target <= 0.4x)\n' "$(median "${ratios[@]}")"
+  printf 'median cpu ratio against ffmpeg -f pulse%s: %.3fx (target <= 0.4x)\n' "${TURNS:+, in turns}" \
+    "$(median "${ratios[@]}")"
   [[ -n $baseline ]] && printf 'baseline, the same way: %.3fx\n' "$(median "${baseline_ratios[@]}")"
   exit 0
 fi
@@ -293,8 +287,7 @@ printf '%-18s line after %.0f ms, first audio in the file after %.0f ms, file vs
   mirlet "$(echo "($line_at - $start) * 1000" | bc -l)" "$(echo "($first_at - $start) * 1000" | bc -l)" \
   "$(echo "($file_duration - ($stop_sent - $first_at)) * 1000" | bc -l)"
 
-record ffmpeg -nostdin -loglevel error -f pulse -i speakers.monitor -c:a aac -b:a 128k -ar 48000 -ac 2 \
-  -y "$work/ffmpeg.m4a"
+record "${ffmpeg_peer[@]}" "$work/ffmpeg.m4a"
 f_cpu=$cpu; f_peak=$peak
 report "ffmpeg -f pulse"
 
